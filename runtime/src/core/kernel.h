@@ -102,6 +102,22 @@ Status make_kernel(const NodeAttrs& attrs, std::unique_ptr<OpKernel>* out) {
   return status;
 }
 
+// OpDefs of the ops the runtime knows, registered in text form next to their
+// kernels. The loader uses them to fill stripped default attributes and to
+// resolve "node:out_arg:i" references; the SavedModel writer uses them for the
+// stripped op list it stores.
+class OpDefRegistry {
+ public:
+  static OpDefRegistry& global();
+  // Parses a text-format tensorflow.OpDef; aborts at start-up on a typo.
+  void add_text(const char* op_def_text);
+  const tensorflow::OpDef* find(const std::string& op) const;
+};
+
+struct OpDefRegistrar {
+  explicit OpDefRegistrar(const char* text) { OpDefRegistry::global().add_text(text); }
+};
+
 }  // namespace qtf
 
 #define QTF_CONCAT_INNER(a, b) a##b
@@ -109,3 +125,5 @@ Status make_kernel(const NodeAttrs& attrs, std::unique_ptr<OpKernel>* out) {
 #define QTF_REGISTER_KERNEL(op, KernelClass)                         \
   static ::qtf::KernelRegistrar QTF_CONCAT(qtf_registrar_, __LINE__)( \
       op, &::qtf::make_kernel<KernelClass>)
+#define QTF_REGISTER_OP_DEF(text) \
+  static ::qtf::OpDefRegistrar QTF_CONCAT(qtf_op_def_, __LINE__)(text)
