@@ -28,3 +28,7 @@ test: setup build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The demo and the model-building targets live in their own fragments.
+-include demo.mk
+-include models/models.mk
