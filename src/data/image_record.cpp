@@ -1,0 +1,49 @@
+// Reading and writing of the image record list (see image_record.h).
+//
+// cereal's JSON archive must be the first header to pull in rapidjson: it
+// configures rapidjson to throw cereal::RapidJSONException instead of
+// aborting on a failed check, and to read and write NaN and Infinity.
+#include <cereal/archives/json.hpp>
+#include <cereal/types/vector.hpp>
+
+#include "data/image_record.h"
+
+#include <fstream>
+#include <iostream>
+
+namespace quarrow {
+namespace {
+
+void report_unwritable(const std::string& path) {
+  std::cerr << "Error: file " << path << " can't be written" << std::endl;
+}
+
+}  // namespace
+
+void read_image_records(const std::string& path, std::vector<ImageRecord>& records) {
+  // A stream that failed to open reads as an empty document, which the
+  // archive rejects like any text that is not a JSON object.
+  std::ifstream input(native_path(path));
+  cereal::JSONInputArchive archive(input);
+  archive(cereal::make_nvp("images", records));
+}
+
+bool write_image_records(const std::string& path, std::vector<ImageRecord>& records) {
+  std::ofstream output(native_path(path));
+  if (!output) {
+    report_unwritable(path);
+    return false;
+  }
+  {
+    cereal::JSONOutputArchive archive(output);
+    archive(cereal::make_nvp("images", records));
+  }  // the archive writes the closing brace and flushes as it goes
+  output.close();
+  if (!output) {
+    report_unwritable(path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quarrow
