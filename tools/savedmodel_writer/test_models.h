@@ -1,0 +1,52 @@
+// Ready-made SavedModels for tests: tiny networks that meet the contract of the
+// four quarrow models (float input [1,H,W,3] fed at "serving_default_input" or
+// "serving_default_inputs", output at "StatefulPartitionedCall:0"), whose
+// outputs are a chosen input channel, so a test decides the model output
+// exactly through the image it feeds.
+#pragma once
+
+#include <string>
+
+#include "core/status.h"
+
+namespace qsm {
+
+// Segmentation model: output [1,H,W,1] with score = scale * x[..., channel] + offset,
+// for any H and W. With scale 1 and offset 0 the score is the channel's value bit for bit.
+struct SegmentationModelSpec {
+  int channel = 0;
+  float scale = 1.0f;
+  float offset = 0.0f;
+  std::string input_name = "input";  // op "serving_default_<input_name>"
+};
+qtf::Status write_segmentation_model(const std::string& dir, const SegmentationModelSpec& spec = {});
+
+// Depth model: output [1,1,256,512] = x[0, :, :, channel] bit for bit (so a test
+// can plant negative values, zeros or NaN through the input). Needs a
+// [1,256,512,3] input.
+struct DepthModelSpec {
+  int channel = 0;
+  std::string input_name = "inputs";  // op "serving_default_<input_name>"
+};
+qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& spec = {});
+
+// A model that loads but whose every run fails (a Reshape to a shape no input
+// fits, found only at run time).
+qtf::Status write_failing_model(const std::string& dir, const std::string& input_name = "input");
+
+// A segmentation model whose input op is "serving_default_image", so the
+// contract's "serving_default_input"/"serving_default_inputs" is missing.
+qtf::Status write_model_without_contract_input(const std::string& dir);
+
+// A whole model folder as quarrow reads it: "sky_segm_model",
+// "ground_segm_model", "indoor_depth_model" and "outdoor_depth_model" made
+// with the specs below (defaults: sky = channel 2, ground = channel 1, depth = channel 0).
+struct ModelFolderSpec {
+  SegmentationModelSpec sky{2, 1.0f, 0.0f, "input"};
+  SegmentationModelSpec ground{1, 1.0f, 0.0f, "input"};
+  DepthModelSpec indoor_depth{0, "inputs"};
+  DepthModelSpec outdoor_depth{0, "inputs"};
+};
+qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& spec = {});
+
+}  // namespace qsm
