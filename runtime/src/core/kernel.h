@@ -112,6 +112,8 @@ class OpDefRegistry {
   // Parses a text-format tensorflow.OpDef; aborts at start-up on a typo.
   void add_text(const char* op_def_text);
   const tensorflow::OpDef* find(const std::string& op) const;
+  // Names of all registered op definitions, sorted.
+  std::vector<std::string> ops() const;
 };
 
 struct OpDefRegistrar {

@@ -61,7 +61,8 @@ class Tensor {
 
   // Same buffer seen with another shape of the same element count.
   Tensor reshaped(Shape shape) const;
-  // True when no other Tensor shares this one's storage.
+  // True when no other Tensor shares this one's storage. Borrowed buffers
+  // never count: they belong to the caller.
   bool is_sole_owner() const;
 
  private:

@@ -1,0 +1,87 @@
+// Elementwise binary kernels with broadcasting (Add, Mul, Greater, ...).
+//
+// An op is a functor template `Op<T>` with `static R apply(T a, T b)` where R
+// is T for arithmetic and bool for comparisons, plus `kFloatOnly` to refuse
+// integer T at prepare time. The kernel picks the typed loop once, in its
+// constructor, and writes into x's buffer when x is not shared and already
+// has the output's shape and type.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "core/kernel.h"
+#include "kernels/broadcast.h"
+#include "kernels/dtype_dispatch.h"
+
+namespace qtf {
+
+template <template <typename> class Op>
+class BinaryKernel : public OpKernel {
+ public:
+  BinaryKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
+    *status = attrs.get_type("T", &dtype_);
+    if (!status->is_ok()) return;
+    loop_ = pick(dtype_);
+    if (loop_ == nullptr) {
+      *status = unimplemented(where_ + "type " + dtype_name(dtype_) + " is not supported");
+    }
+  }
+
+  Status compute(OpKernelContext& ctx) override {
+    const Tensor& x = ctx.input(0);
+    const Tensor& y = ctx.input(1);
+    if (x.dtype() != dtype_ || y.dtype() != dtype_) {
+      return invalid_argument(where_ + "inputs are " + dtype_name(x.dtype()) + " and " +
+                              dtype_name(y.dtype()) + ", expected " + dtype_name(dtype_));
+    }
+    if (x.shape() != plan_x_ || y.shape() != plan_y_ || !planned_) {
+      Status s = make_broadcast_plan(x.shape(), y.shape(), &plan_);
+      if (!s.is_ok()) return invalid_argument(where_ + s.message());
+      plan_x_ = x.shape();
+      plan_y_ = y.shape();
+      planned_ = true;
+    }
+    Tensor z;
+    if (out_dtype_ == dtype_ && x.shape() == plan_.out_shape && x.is_sole_owner()) {
+      z = x;
+    } else {
+      z = Tensor::allocate(out_dtype_, plan_.out_shape);
+    }
+    loop_(plan_, x.raw(), y.raw(), z.raw());
+    ctx.set_output(0, std::move(z));
+    return Status::ok();
+  }
+
+ private:
+  using Loop = void (*)(const BroadcastPlan&, const void*, const void*, void*);
+
+  template <typename T>
+  static void run(const BroadcastPlan& plan, const void* x, const void* y, void* z) {
+    using R = decltype(Op<T>::apply(T(), T()));
+    broadcast_loop(plan, static_cast<const T*>(x), static_cast<const T*>(y),
+                   static_cast<R*>(z), [](T a, T b) { return Op<T>::apply(a, b); });
+  }
+
+  Loop pick(DataType t) {
+    Loop loop = nullptr;
+    dispatch_numeric(t, [&](auto tag) {
+      using T = typename decltype(tag)::type;
+      if constexpr (!(Op<float>::kFloatOnly && std::is_integral<T>::value)) {
+        loop = &run<T>;
+        out_dtype_ = dtype_of<decltype(Op<T>::apply(T(), T()))>();
+      }
+    });
+    return loop;
+  }
+
+  std::string where_;
+  DataType dtype_ = TF_FLOAT;
+  DataType out_dtype_ = TF_FLOAT;
+  Loop loop_ = nullptr;
+  bool planned_ = false;
+  Shape plan_x_, plan_y_;
+  BroadcastPlan plan_;
+};
+
+}  // namespace qtf
