@@ -1,0 +1,55 @@
+// Elementwise unary kernels (Neg, Relu, Sigmoid, ...).
+//
+// An op is a functor template `Op<T>` with `static T apply(T x)` and
+// `kFloatOnly`. The input buffer is reused for the output when nothing else
+// holds it.
+#pragma once
+
+#include <type_traits>
+
+#include "core/kernel.h"
+#include "kernels/dtype_dispatch.h"
+
+namespace qtf {
+
+template <template <typename> class Op>
+class UnaryKernel : public OpKernel {
+ public:
+  UnaryKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
+    *status = attrs.get_type("T", &dtype_);
+    if (!status->is_ok()) return;
+    dispatch_numeric(dtype_, [&](auto tag) {
+      using T = typename decltype(tag)::type;
+      if constexpr (!(Op<float>::kFloatOnly && std::is_integral<T>::value)) loop_ = &run<T>;
+    });
+    if (loop_ == nullptr) {
+      *status = unimplemented(where_ + "type " + dtype_name(dtype_) + " is not supported");
+    }
+  }
+
+  Status compute(OpKernelContext& ctx) override {
+    const Tensor& x = ctx.input(0);
+    if (x.dtype() != dtype_) {
+      return invalid_argument(where_ + "input is " + dtype_name(x.dtype()) + ", expected " +
+                              dtype_name(dtype_));
+    }
+    Tensor y = x.is_sole_owner() ? x : Tensor::allocate(dtype_, x.shape());
+    loop_(x.raw(), y.raw(), x.num_elements());
+    ctx.set_output(0, std::move(y));
+    return Status::ok();
+  }
+
+ private:
+  template <typename T>
+  static void run(const void* xv, void* yv, int64_t n) {
+    const T* x = static_cast<const T*>(xv);
+    T* y = static_cast<T*>(yv);
+    for (int64_t i = 0; i < n; ++i) y[i] = Op<T>::apply(x[i]);
+  }
+
+  std::string where_;
+  DataType dtype_ = TF_FLOAT;
+  void (*loop_)(const void*, void*, int64_t) = nullptr;
+};
+
+}  // namespace qtf
