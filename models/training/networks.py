@@ -1,0 +1,104 @@
+"""The four networks in PyTorch, op for op as the SavedModel graphs run them.
+
+All four share one small U-Net body (NHWC in the SavedModel, NCHW here):
+
+  e0 = relu(conv3x3(x, 8))                         full resolution
+  e1 = relu(conv3x3(maxpool2(e0), 12))             1/2
+  e2 = relu(conv3x3(maxpool2(e1), 16))             1/4
+  e3 = relu(conv3x3(maxpool2(e2), 24))             1/8
+  e4 = relu(conv3x3(relu(conv3x3(maxpool2(e3), 24)), 24))   1/16
+  d3 = relu(conv3x3(concat(nearest(e4 -> e3), e3), 16))
+  d2 = relu(conv3x3(concat(nearest(d3 -> e2), e2), 12))
+  d1 = relu(conv3x3(concat(nearest(d2 -> e1), e1), 8))
+  z  = bilinear(conv1x1(d1, 1) -> input size)      half-pixel centres
+
+Max pooling is 2 x 2, stride 2, SAME (ceil mode); convolutions are SAME with
+zero padding; nearest upsampling goes to the size of the skip tensor (floor
+mapping, no half-pixel centres), so any input size works. Heads:
+  sky:    sigmoid(z)
+  ground: sigmoid(z + prior_logit[row])
+  depth:  prior[row] * (1 + K t) / (1 - K t),  t = tanh(z),  K = 0.8,
+          i.e. the prior scaled by a factor between 1/9 and 9.
+"""
+import torch
+import torch.nn as nn
+import torch.nn.functional as F
+
+ENC = [8, 12, 16, 24, 24]
+DEC = [16, 12, 8]
+DEPTH_K = 0.8
+
+
+class Body(nn.Module):
+    def __init__(self):
+        super().__init__()
+        c = ENC
+        self.e0 = nn.Conv2d(3, c[0], 3, padding=1)
+        self.e1 = nn.Conv2d(c[0], c[1], 3, padding=1)
+        self.e2 = nn.Conv2d(c[1], c[2], 3, padding=1)
+        self.e3 = nn.Conv2d(c[2], c[3], 3, padding=1)
+        self.e4a = nn.Conv2d(c[3], c[4], 3, padding=1)
+        self.e4b = nn.Conv2d(c[4], c[4], 3, padding=1)
+        self.d3 = nn.Conv2d(c[4] + c[3], DEC[0], 3, padding=1)
+        self.d2 = nn.Conv2d(DEC[0] + c[2], DEC[1], 3, padding=1)
+        self.d1 = nn.Conv2d(DEC[1] + c[1], DEC[2], 3, padding=1)
+        self.head = nn.Conv2d(DEC[2], 1, 1)
+
+    # Order in which the layers are exported and rebuilt.
+    LAYERS = ["e0", "e1", "e2", "e3", "e4a", "e4b", "d3", "d2", "d1", "head"]
+
+    def forward(self, x):
+        pool = lambda t: F.max_pool2d(t, 2, 2, ceil_mode=True)  # noqa: E731
+        up = lambda t, ref: F.interpolate(t, size=ref.shape[2:], mode="nearest")  # noqa: E731
+        e0 = F.relu(self.e0(x))
+        e1 = F.relu(self.e1(pool(e0)))
+        e2 = F.relu(self.e2(pool(e1)))
+        e3 = F.relu(self.e3(pool(e2)))
+        e4 = F.relu(self.e4b(F.relu(self.e4a(pool(e3)))))
+        d3 = F.relu(self.d3(torch.cat([up(e4, e3), e3], 1)))
+        d2 = F.relu(self.d2(torch.cat([up(d3, e2), e2], 1)))
+        d1 = F.relu(self.d1(torch.cat([up(d2, e1), e1], 1)))
+        z = self.head(d1)
+        return F.interpolate(z, size=x.shape[2:], mode="bilinear", align_corners=False)
+
+
+class SkyNet(nn.Module):
+    kind = "sky"
+
+    def __init__(self):
+        super().__init__()
+        self.body = Body()
+
+    def logits(self, x):
+        return self.body(x)
+
+    def forward(self, x):
+        return torch.sigmoid(self.logits(x))
+
+
+class GroundNet(nn.Module):
+    kind = "ground"
+
+    def __init__(self, prior_logit):
+        super().__init__()
+        self.body = Body()
+        self.register_buffer("prior", torch.as_tensor(prior_logit).view(1, 1, -1, 1))
+
+    def logits(self, x):
+        return self.body(x) + self.prior
+
+    def forward(self, x):
+        return torch.sigmoid(self.logits(x))
+
+
+class DepthNet(nn.Module):
+    kind = "depth"
+
+    def __init__(self, prior):
+        super().__init__()
+        self.body = Body()
+        self.register_buffer("prior", torch.as_tensor(prior).view(1, 1, -1, 1))
+
+    def forward(self, x):
+        t = torch.tanh(self.body(x))
+        return self.prior * ((1 + DEPTH_K * t) / (1 - DEPTH_K * t))
