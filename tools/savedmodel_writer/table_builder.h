@@ -5,6 +5,7 @@
 // 48-byte footer with the table magic. Every block carries a masked CRC32C.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,7 +33,7 @@ class TableBuilder {
     void add(const std::string& key, const std::string& value);
     std::string finish();
     size_t size_estimate() const { return buffer_.size() + 4 * (restarts_.size() + 1); }
-    bool empty() const { return count_ == 0 && restarts_.size() == 1 && buffer_.empty(); }
+    bool empty() const { return buffer_.empty(); }
 
    private:
     int restart_interval_;
