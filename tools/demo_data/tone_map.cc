@@ -40,8 +40,10 @@ float exposure_scale(const cv::Mat& hdr) {
     }
   }
   if (luma.empty()) return 1.0f;
-  const size_t k = std::min(luma.size() - 1,
-                            static_cast<size_t>(kPercentile * static_cast<double>(luma.size())));
+  // Nearest-rank percentile: the smallest value with at least 99 % of the
+  // samples at or below it.
+  const auto rank = static_cast<size_t>(std::ceil(kPercentile * static_cast<double>(luma.size())));
+  const size_t k = std::clamp<size_t>(rank, 1, luma.size()) - 1;
   std::nth_element(luma.begin(), luma.begin() + static_cast<std::ptrdiff_t>(k), luma.end());
   const float p = luma[k];
   // An infinite percentile would zero the whole image; treat it like "no

@@ -77,10 +77,9 @@ void write_processed_card(std::ostream& out, const PageInfo& info, const RecordE
                        (static_cast<double>(kDepthWidth) * kDepthHeight);
   char coverage[64];
   std::snprintf(coverage, sizeof coverage, "%.1f %%", share);
-  out << "<figcaption>Depth in metres";
+  out << "<figcaption>Depth map";
   if (e.depth.valid) {
-    out << ", near to far; depth on " << coverage << " of pixels, "
-        << "<span class=\"nodepth\"></span> none";
+    out << ", near to far: " << coverage << " of pixels; <span class=\"nodepth\"></span> no depth";
   } else {
     out << ": no pixel carries a depth";
   }
