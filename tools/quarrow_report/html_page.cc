@@ -79,7 +79,7 @@ void write_processed_card(std::ostream& out, const PageInfo& info, const RecordE
   std::snprintf(coverage, sizeof coverage, "%.1f %%", share);
   out << "<figcaption>Depth map";
   if (e.depth.valid) {
-    out << ", near to far: " << coverage << " of pixels; <span class=\"nodepth\"></span> no depth";
+    out << ": " << coverage << " of pixels carry a depth, <span class=\"nodepth\"></span> = none";
   } else {
     out << ": no pixel carries a depth";
   }
