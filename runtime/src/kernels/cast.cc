@@ -75,12 +75,12 @@ class CastKernel : public OpKernel {
 }  // namespace
 
 QTF_REGISTER_KERNEL("Cast", CastKernel);
-QTF_REGISTER_OP_DEF(R"(
+QTF_REGISTER_OP_DEF(R"pb(
   name: "Cast"
   input_arg { name: "x" type_attr: "SrcT" }
   output_arg { name: "y" type_attr: "DstT" }
   attr { name: "SrcT" type: "type" }
   attr { name: "DstT" type: "type" }
-  attr { name: "Truncate" type: "bool" default_value { b: false } })");
+  attr { name: "Truncate" type: "bool" default_value { b: false } })pb");
 
 }  // namespace qtf
