@@ -1,0 +1,181 @@
+#!/usr/bin/python3
+"""Writes reference inputs and outputs for the convolution, pooling and
+resize kernel tests.
+
+Run with /usr/bin/python3 from this folder. Each case becomes
+<name>.in<k>.npy (inputs in op order) and <name>.out.npy, and one line in
+cases.txt: "<name> <op> attr=value ...", where a value is an int, a bool
+(true/false), an int list in brackets or a string.
+
+The expected outputs come from PyTorch (convolution, pooling, the resize
+modes it shares with TensorFlow) or from a direct NumPy evaluation of
+TensorFlow's documented formulas (legacy resize modes), never from the
+runtime itself. Inputs are small so the files stay a few KiB.
+"""
+import math
+
+import numpy as np
+import torch
+import torch.nn.functional as F
+
+rng = np.random.default_rng(20240601)
+lines = []
+
+
+def save(name, op, inputs, output, **attrs):
+    for k, a in enumerate(inputs):
+        np.save(f"{name}.in{k}.npy", np.ascontiguousarray(a))
+    np.save(f"{name}.out.npy", np.ascontiguousarray(output.astype(np.float32)))
+    parts = [name, op]
+    for key, value in attrs.items():
+        if isinstance(value, bool):
+            parts.append(f"{key}={'true' if value else 'false'}")
+        elif isinstance(value, (list, tuple)):
+            parts.append(f"{key}=[{','.join(str(v) for v in value)}]")
+        else:
+            parts.append(f"{key}={value}")
+    lines.append(" ".join(parts))
+
+
+def rand(*shape):
+    return rng.uniform(-1.0, 1.0, size=shape).astype(np.float32)
+
+
+def same_pads(size, k, stride, dilation):
+    """TensorFlow SAME padding: total split with the odd pixel at the end."""
+    eff = (k - 1) * dilation + 1
+    out = -(-size // stride)
+    total = max((out - 1) * stride + eff - size, 0)
+    return total // 2, total - total // 2
+
+
+def nhwc_to_nchw(a):
+    return torch.from_numpy(a).permute(0, 3, 1, 2)
+
+
+def nchw_to_nhwc(t):
+    return t.permute(0, 2, 3, 1).contiguous().numpy()
+
+
+# ---------------------------------------------------------------- Conv2D
+def conv(name, n, h, w, cin, cout, kh, kw, stride, padding, dilation=1, explicit=None):
+    x = rand(n, h, w, cin)
+    f = rand(kh, kw, cin, cout)
+    if padding == "SAME":
+        pt, pb = same_pads(h, kh, stride, dilation)
+        pl, pr = same_pads(w, kw, stride, dilation)
+    elif padding == "EXPLICIT":
+        pt, pb, pl, pr = explicit[2], explicit[3], explicit[4], explicit[5]
+    else:
+        pt = pb = pl = pr = 0
+    xt = F.pad(nhwc_to_nchw(x), (pl, pr, pt, pb))
+    ft = torch.from_numpy(f).permute(3, 2, 0, 1)  # HWIO -> OIHW
+    y = nchw_to_nhwc(F.conv2d(xt, ft, stride=stride, dilation=dilation))
+    attrs = dict(T="float", strides=[1, stride, stride, 1], padding=padding,
+                 dilations=[1, dilation, dilation, 1])
+    if explicit is not None:
+        attrs["explicit_paddings"] = explicit
+    save(name, "Conv2D", [x, f], y, **attrs)
+
+
+conv("conv_same_s1", 1, 5, 6, 3, 4, 3, 3, 1, "SAME")
+conv("conv_same_s2_odd", 1, 7, 8, 2, 3, 3, 3, 2, "SAME")
+conv("conv_same_even_kernel", 1, 5, 5, 2, 2, 2, 2, 1, "SAME")
+conv("conv_valid_s2", 2, 9, 7, 3, 5, 3, 3, 2, "VALID")
+conv("conv_dilation2", 1, 9, 9, 2, 3, 3, 3, 1, "SAME", dilation=2)
+conv("conv_dilation2_valid", 1, 8, 10, 3, 2, 3, 3, 1, "VALID", dilation=2)
+conv("conv_pointwise", 1, 4, 4, 8, 6, 1, 1, 1, "VALID")
+conv("conv_explicit", 1, 6, 5, 2, 3, 3, 3, 1, "EXPLICIT",
+     explicit=[0, 0, 1, 2, 0, 1, 0, 0])
+conv("conv_wide", 1, 6, 6, 16, 16, 3, 3, 1, "SAME")
+
+
+# ---------------------------------------------------------------- pooling
+def pool(name, op, n, h, w, c, k, stride, padding):
+    x = rand(n, h, w, c)
+    if padding == "SAME":
+        pt, pb = same_pads(h, k, stride, 1)
+        pl, pr = same_pads(w, k, stride, 1)
+    else:
+        pt = pb = pl = pr = 0
+    xt = nhwc_to_nchw(x)
+    if op == "MaxPool":
+        padded = F.pad(xt, (pl, pr, pt, pb), value=-math.inf)
+        y = F.max_pool2d(padded, k, stride)
+    else:
+        # Average over the window's cells inside the image only.
+        ones = torch.ones_like(xt[:, :1])
+        s = F.avg_pool2d(F.pad(xt, (pl, pr, pt, pb)), k, stride, divisor_override=1)
+        cnt = F.avg_pool2d(F.pad(ones, (pl, pr, pt, pb)), k, stride, divisor_override=1)
+        y = s / cnt
+    save(name, op, [x], nchw_to_nhwc(y), T="float", ksize=[1, k, k, 1],
+         strides=[1, stride, stride, 1], padding=padding)
+
+
+pool("maxpool_2x2_valid", "MaxPool", 1, 6, 8, 3, 2, 2, "VALID")
+pool("maxpool_3x3_s2_same_odd", "MaxPool", 2, 7, 7, 2, 3, 2, "SAME")
+pool("maxpool_3x3_s1_same", "MaxPool", 1, 5, 4, 4, 3, 1, "SAME")
+pool("maxpool_2x2_s2_same_odd", "MaxPool", 1, 5, 5, 1, 2, 2, "SAME")
+pool("avgpool_2x2_valid", "AvgPool", 1, 6, 8, 3, 2, 2, "VALID")
+pool("avgpool_3x3_s2_same_odd", "AvgPool", 2, 7, 7, 2, 3, 2, "SAME")
+pool("avgpool_3x3_s1_same", "AvgPool", 1, 5, 4, 4, 3, 1, "SAME")
+
+
+# ---------------------------------------------------------------- resize
+def legacy_bilinear(x, oh, ow, align_corners):
+    """TensorFlow's ResizeBilinear without half-pixel centres."""
+    n, h, w, c = x.shape
+
+    def scale(i, o):
+        return (i - 1) / (o - 1) if align_corners and o > 1 else i / o
+
+    def weights(o, i, s):
+        src = np.arange(o, dtype=np.float32) * np.float32(s)
+        lo = np.floor(src).astype(np.int64)
+        hi = np.minimum(np.ceil(src).astype(np.int64), i - 1)
+        return np.maximum(lo, 0), hi, src - np.floor(src)
+
+    y0, y1, ly = weights(oh, h, scale(h, oh))
+    x0, x1, lx = weights(ow, w, scale(w, ow))
+    top = x[:, y0][:, :, x0] + (x[:, y0][:, :, x1] - x[:, y0][:, :, x0]) * lx[None, None, :, None]
+    bot = x[:, y1][:, :, x0] + (x[:, y1][:, :, x1] - x[:, y1][:, :, x0]) * lx[None, None, :, None]
+    return top + (bot - top) * ly[None, :, None, None]
+
+
+def resize(name, op, n, h, w, c, oh, ow, align_corners, half_pixel_centers):
+    x = rand(n, h, w, c)
+    xt = nhwc_to_nchw(x)
+    if op == "ResizeBilinear":
+        if half_pixel_centers:
+            y = nchw_to_nhwc(F.interpolate(xt, size=(oh, ow), mode="bilinear", align_corners=False))
+        elif align_corners:
+            y = nchw_to_nhwc(F.interpolate(xt, size=(oh, ow), mode="bilinear", align_corners=True))
+        else:
+            y = legacy_bilinear(x, oh, ow, False)
+    else:
+        if half_pixel_centers:
+            y = nchw_to_nhwc(F.interpolate(xt, size=(oh, ow), mode="nearest-exact"))
+        elif align_corners:
+            sy = (h - 1) / (oh - 1) if oh > 1 else 0.0
+            sx = (w - 1) / (ow - 1) if ow > 1 else 0.0
+            # roundf: halves go up (np.round would go to even)
+            iy = np.minimum(np.floor(np.arange(oh) * np.float32(sy) + 0.5).astype(np.int64), h - 1)
+            ix = np.minimum(np.floor(np.arange(ow) * np.float32(sx) + 0.5).astype(np.int64), w - 1)
+            y = x[:, iy][:, :, ix]
+        else:
+            y = nchw_to_nhwc(F.interpolate(xt, size=(oh, ow), mode="nearest"))
+    save(name, op, [x, np.array([oh, ow], dtype=np.int32)], y, T="float",
+         align_corners=align_corners, half_pixel_centers=half_pixel_centers)
+
+
+for op, short in (("ResizeBilinear", "bilinear"), ("ResizeNearestNeighbor", "nearest")):
+    resize(f"{short}_up_legacy", op, 1, 4, 6, 2, 7, 9, False, False)
+    resize(f"{short}_down_legacy", op, 1, 8, 6, 2, 3, 4, False, False)
+    resize(f"{short}_up_align", op, 2, 3, 4, 1, 6, 7, True, False)
+    resize(f"{short}_down_align", op, 1, 7, 9, 1, 4, 5, True, False)
+    resize(f"{short}_up_half", op, 1, 4, 5, 3, 8, 11, False, True)
+    resize(f"{short}_down_half", op, 1, 9, 8, 2, 4, 3, False, True)
+
+with open("cases.txt", "w") as f:
+    f.write("\n".join(lines) + "\n")
+print(f"{len(lines)} cases")
