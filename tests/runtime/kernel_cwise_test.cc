@@ -233,3 +233,128 @@ TEST(CastTest, SameTypePassesThroughAndStringsAreRefused) {
 
 }  // namespace
 }  // namespace qtf
+
+namespace qtf {
+namespace {
+
+using testing::make;
+using testing::Node;
+using testing::scalar;
+using testing::values;
+
+TEST(MathKernelTest, UnaryValues) {
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case { const char* op; std::vector<float> x, want; };
+  const Case cases[] = {
+      {"Square", {-3, 0.5f, 2}, {9, 0.25f, 4}},
+      {"Sqrt", {0, 4, 2.25f}, {0, 2, 1.5f}},
+      {"Rsqrt", {4, 0.25f, 0}, {0.5f, 2, inf}},
+      {"Exp", {0, 1, -1}, {1, std::exp(1.f), std::exp(-1.f)}},
+      {"Log", {1, std::exp(2.f), 0}, {0, 2, -inf}},
+      {"Floor", {-1.5f, 1.5f, 2}, {-2, 1, 2}},
+      {"Round", {0.5f, 1.5f, 2.5f, -0.5f, -1.6f, 2.4f}, {0, 2, 2, -0.f, -2, 2}},
+      {"Elu", {-1, 0, 3}, {std::exp(-1.f) - 1, 0, 3}},
+      {"Softplus", {0, 100, -100, 1}, {std::log(2.f), 100, std::exp(-100.f), std::log1p(std::exp(1.f))}},
+  };
+  for (const Case& c : cases) {
+    Node node(c.op);
+    node.attr("T", TF_FLOAT);
+    const int64_t n = static_cast<int64_t>(c.x.size());
+    std::vector<float> got = values<float>(node.run1({make<float>({n}, c.x)}));
+    ASSERT_EQ(got.size(), c.want.size()) << c.op;
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (std::isinf(c.want[i])) EXPECT_EQ(got[i], c.want[i]) << c.op << " " << i;
+      else EXPECT_NEAR(got[i], c.want[i], 1e-6f * std::max(1.f, std::fabs(c.want[i]))) << c.op << " " << i;
+    }
+  }
+}
+
+TEST(MathKernelTest, SqrtOfNegativeIsNaNAndIntegerSquareWorks) {
+  Node sqrt("Sqrt");
+  sqrt.attr("T", TF_FLOAT);
+  EXPECT_TRUE(std::isnan(values<float>(sqrt.run1({scalar(-1.f)}))[0]));
+  Node square("Square");
+  square.attr("T", TF_INT32);
+  EXPECT_EQ(values<int32_t>(square.run1({make<int32_t>({2}, {-4, 3})})), (std::vector<int32_t>{16, 9}));
+  Node log("Log");
+  log.attr("T", TF_INT64);
+  EXPECT_EQ(log.prepare().code(), TF_UNIMPLEMENTED);
+}
+
+TEST(MathKernelTest, LeakyReluDefaultAndCustomAlpha) {
+  Node def("LeakyRelu");  // T and alpha both from the OpDef defaults
+  EXPECT_EQ(values<float>(def.run1({make<float>({3}, {-10, 0, 4})})), (std::vector<float>{-2, 0, 4}));
+  Node custom("LeakyRelu");
+  custom.attr("alpha", 0.5f);
+  EXPECT_EQ(values<float>(custom.run1({make<float>({2}, {-4, 4})})), (std::vector<float>{-2, 4}));
+  Node ints("LeakyRelu");
+  ints.attr("T", TF_INT32);
+  EXPECT_EQ(ints.prepare().code(), TF_UNIMPLEMENTED);
+}
+
+TEST(MathKernelTest, PowBroadcastsAndRefusesIntegers) {
+  Node node("Pow");
+  node.attr("T", TF_FLOAT);
+  EXPECT_EQ(values<float>(node.run1({make<float>({3}, {2, 3, 4}), scalar(2.f)})),
+            (std::vector<float>{4, 9, 16}));
+  EXPECT_EQ(values<float>(node.run1({scalar(2.f), make<float>({3}, {-1, 0, 0.5f})})),
+            (std::vector<float>{0.5f, 1, std::sqrt(2.f)}));
+  Node ints("Pow");
+  ints.attr("T", TF_INT32);
+  EXPECT_EQ(ints.prepare().code(), TF_UNIMPLEMENTED);
+}
+
+TEST(CompareKernelTest, AllOperatorsWithBroadcast) {
+  struct Case { const char* op; std::vector<bool> want; };
+  // x = [1, 2, 3] against y = 2
+  const Case cases[] = {
+      {"Greater", {false, false, true}},  {"GreaterEqual", {false, true, true}},
+      {"Less", {true, false, false}},     {"LessEqual", {true, true, false}},
+      {"Equal", {false, true, false}},
+  };
+  for (const Case& c : cases) {
+    Node node(c.op);
+    node.attr("T", TF_INT32);
+    Tensor z = node.run1({make<int32_t>({3}, {1, 2, 3}), scalar<int32_t>(2)});
+    EXPECT_EQ(z.dtype(), TF_BOOL) << c.op;
+    EXPECT_EQ(values<bool>(z), c.want) << c.op;
+  }
+  Node nan_eq("Equal");
+  nan_eq.attr("T", TF_FLOAT);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(values<bool>(nan_eq.run1({make<float>({2}, {nan, 1}), make<float>({2}, {nan, 1})})),
+            (std::vector<bool>{false, true}));
+}
+
+TEST(SelectKernelTest, V1ShapesAndRowVector) {
+  Node node("Select");
+  node.attr("T", TF_FLOAT);
+  Tensor t = make<float>({2, 2}, {1, 2, 3, 4});
+  Tensor e = make<float>({2, 2}, {-1, -2, -3, -4});
+  EXPECT_EQ(values<float>(node.run1({make<bool>({2, 2}, {true, false, false, true}), t, e})),
+            (std::vector<float>{1, -2, -3, 4}));
+  EXPECT_EQ(values<float>(node.run1({make<bool>({2}, {false, true}), t, e})),
+            (std::vector<float>{-1, -2, 3, 4}));
+  EXPECT_EQ(values<float>(node.run1({scalar(true), t, e})), (std::vector<float>{1, 2, 3, 4}));
+  std::vector<Tensor> out;
+  EXPECT_EQ(node.run({make<bool>({3}, {true, true, true}), t, e}, &out).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(node.run({scalar(true), t, make<float>({2}, {1, 2})}, &out).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(node.run({make<float>({2, 2}, {1, 0, 0, 1}), t, e}, &out).code(), TF_INVALID_ARGUMENT);
+}
+
+TEST(SelectKernelTest, V2BroadcastsAllThree) {
+  Node node("SelectV2");
+  node.attr("T", TF_INT32);
+  // condition [2,1], t [3], e scalar -> [2,3]
+  Tensor y = node.run1({make<bool>({2, 1}, {true, false}), make<int32_t>({3}, {1, 2, 3}),
+                        scalar<int32_t>(0)});
+  EXPECT_EQ(y.shape(), (Shape{2, 3}));
+  EXPECT_EQ(values<int32_t>(y), (std::vector<int32_t>{1, 2, 3, 0, 0, 0}));
+  std::vector<Tensor> out;
+  EXPECT_EQ(node.run({make<bool>({2}, {true, false}), make<int32_t>({3}, {1, 2, 3}), scalar<int32_t>(0)}, &out)
+                .code(),
+            TF_INVALID_ARGUMENT);
+}
+
+}  // namespace
+}  // namespace qtf

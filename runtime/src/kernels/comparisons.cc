@@ -1,0 +1,55 @@
+// Greater, GreaterEqual, Less, LessEqual, Equal: z = (x op y) as bool, with
+// broadcasting. One file because the five differ only in the operator.
+#include "kernels/cwise_binary.h"
+#include "kernels/op_def_text.h"
+
+namespace qtf {
+namespace {
+
+template <typename T>
+struct GreaterOp {
+  static constexpr bool kFloatOnly = false;
+  static bool apply(T a, T b) { return a > b; }
+};
+template <typename T>
+struct GreaterEqualOp {
+  static constexpr bool kFloatOnly = false;
+  static bool apply(T a, T b) { return a >= b; }
+};
+template <typename T>
+struct LessOp {
+  static constexpr bool kFloatOnly = false;
+  static bool apply(T a, T b) { return a < b; }
+};
+template <typename T>
+struct LessEqualOp {
+  static constexpr bool kFloatOnly = false;
+  static bool apply(T a, T b) { return a <= b; }
+};
+template <typename T>
+struct EqualOp {
+  static constexpr bool kFloatOnly = false;
+  static bool apply(T a, T b) { return a == b; }
+};
+
+}  // namespace
+
+using GreaterKernel = BinaryKernel<GreaterOp>;
+using GreaterEqualKernel = BinaryKernel<GreaterEqualOp>;
+using LessKernel = BinaryKernel<LessOp>;
+using LessEqualKernel = BinaryKernel<LessEqualOp>;
+using EqualKernel = BinaryKernel<EqualOp>;
+QTF_REGISTER_KERNEL("Greater", GreaterKernel);
+QTF_REGISTER_KERNEL("GreaterEqual", GreaterEqualKernel);
+QTF_REGISTER_KERNEL("Less", LessKernel);
+QTF_REGISTER_KERNEL("LessEqual", LessEqualKernel);
+QTF_REGISTER_KERNEL("Equal", EqualKernel);
+QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("Greater"));
+QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("GreaterEqual"));
+QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("Less"));
+QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("LessEqual"));
+QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("Equal")
+                    " attr { name: \"incompatible_shape_error\" type: \"bool\""
+                    " default_value { b: true } } is_commutative: true");
+
+}  // namespace qtf
