@@ -1,0 +1,150 @@
+// `quarrow-models inspect`: what a SavedModel holds, read straight from its
+// files (saved_model.pb and the checkpoint index), without running anything.
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "checkpoint/table.h"
+#include "commands.h"
+#include "saved_model.pb.h"
+#include "tensor_bundle.pb.h"
+
+namespace qmodels {
+
+namespace {
+
+std::string type_text(tensorflow::DataType t) {
+  if (t == tensorflow::DT_INVALID) return "-";
+  if (!tensorflow::DataType_IsValid(t)) return "type" + std::to_string(static_cast<int>(t));
+  std::string name = tensorflow::DataType_Name(t).substr(3);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+std::string shape_text(const tensorflow::TensorShapeProto& shape) {
+  if (shape.unknown_rank()) return "<unknown rank>";
+  std::string s = "[";
+  for (int k = 0; k < shape.dim_size(); ++k) {
+    if (k > 0) s += ",";
+    s += shape.dim(k).size() < 0 ? std::string("?") : std::to_string(shape.dim(k).size());
+  }
+  return s + "]";
+}
+
+// Op types of the graph and of every library function a graph node reaches
+// (through func attrs or by naming a function as its op).
+std::set<std::string> used_ops(const tensorflow::GraphDef& graph) {
+  std::map<std::string, const tensorflow::FunctionDef*> library;
+  for (const auto& f : graph.library().function()) library[f.signature().name()] = &f;
+  std::set<std::string> ops, seen;
+  std::vector<std::string> pending;
+  auto visit = [&](const tensorflow::NodeDef& node) {
+    if (library.count(node.op()) != 0) pending.push_back(node.op());
+    else ops.insert(node.op());
+    for (const auto& [key, value] : node.attr()) {
+      if (value.has_func()) pending.push_back(value.func().name());
+      for (const auto& fn : value.list().func()) pending.push_back(fn.name());
+    }
+  };
+  for (const auto& node : graph.node()) visit(node);
+  while (!pending.empty()) {
+    const std::string name = pending.back();
+    pending.pop_back();
+    if (!seen.insert(name).second) continue;
+    auto it = library.find(name);
+    if (it == library.end()) continue;
+    for (const auto& node : it->second->node_def()) visit(node);
+  }
+  return ops;
+}
+
+bool read_file(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  *bytes = buffer.str();
+  return true;
+}
+
+}  // namespace
+
+int inspect_command(const std::string& dir, std::ostream& out, std::ostream& err) {
+  const std::string pb_path = dir + "/saved_model.pb";
+  std::string bytes;
+  if (!read_file(pb_path, &bytes)) {
+    err << "quarrow-models: cannot read " << pb_path << "\n";
+    return 1;
+  }
+  tensorflow::SavedModel model;
+  if (!model.ParseFromString(bytes)) {
+    err << "quarrow-models: " << pb_path << " is not a SavedModel protobuf\n";
+    return 1;
+  }
+  out << "SavedModel " << dir << " (schema " << model.saved_model_schema_version() << ")\n";
+  for (int m = 0; m < model.meta_graphs_size(); ++m) {
+    const auto& meta = model.meta_graphs(m);
+    out << "meta-graph " << m << ": tags";
+    for (const auto& tag : meta.meta_info_def().tags()) out << " " << tag;
+    if (!meta.meta_info_def().tensorflow_version().empty()) {
+      out << " (TensorFlow " << meta.meta_info_def().tensorflow_version() << ")";
+    }
+    out << "\n";
+    std::map<std::string, const tensorflow::SignatureDef*> sigs;
+    for (const auto& [key, sig] : meta.signature_def()) sigs[key] = &sig;
+    for (const auto& [key, sig] : sigs) {
+      out << "  signature \"" << key << "\"";
+      if (!sig->method_name().empty()) out << " (" << sig->method_name() << ")";
+      out << "\n";
+      std::map<std::string, const tensorflow::TensorInfo*> ins;
+      std::map<std::string, const tensorflow::TensorInfo*> outs;
+      for (const auto& [name, info] : sig->inputs()) ins[name] = &info;
+      for (const auto& [name, info] : sig->outputs()) outs[name] = &info;
+      for (const auto& [name, info] : ins) {
+        out << "    input  " << name << ": " << type_text(info->dtype()) << " "
+            << shape_text(info->tensor_shape()) << " at " << info->name() << "\n";
+      }
+      for (const auto& [name, info] : outs) {
+        out << "    output " << name << ": " << type_text(info->dtype()) << " "
+            << shape_text(info->tensor_shape()) << " at " << info->name() << "\n";
+      }
+    }
+    const std::set<std::string> ops = used_ops(meta.graph_def());
+    out << "  ops (" << ops.size() << "):";
+    for (const std::string& op : ops) out << " " << op;
+    out << "\n  functions: " << meta.graph_def().library().function_size() << "\n";
+    if (meta.has_saver_def()) {
+      out << "  saver: restore " << meta.saver_def().restore_op_name() << ", filename "
+          << meta.saver_def().filename_tensor_name() << "\n";
+    }
+  }
+
+  const std::string index_path = dir + "/variables/variables.index";
+  std::string index_bytes;
+  if (!read_file(index_path, &index_bytes)) {
+    out << "variables: none (no " << index_path << ")\n";
+    return 0;
+  }
+  qtf::TableEntries entries;
+  qtf::Status s = qtf::parse_table(index_bytes, index_path, &entries);
+  if (!s.is_ok()) {
+    err << "quarrow-models: " << s.message() << "\n";
+    return 1;
+  }
+  out << "variables (" << index_path << "):\n";
+  for (const auto& [key, value] : entries) {
+    if (key.empty()) continue;  // the bundle header
+    tensorflow::BundleEntryProto entry;
+    if (!entry.ParseFromString(value)) {
+      err << "quarrow-models: " << index_path << ": entry '" << key << "' does not parse\n";
+      return 1;
+    }
+    out << "  " << key << ": " << type_text(entry.dtype()) << " " << shape_text(entry.shape())
+        << " (" << entry.size() << " bytes)\n";
+  }
+  return 0;
+}
+
+}  // namespace qmodels

@@ -1,0 +1,65 @@
+// quarrow-models: inspect, run and check SavedModels through the TensorFlow C API.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  quarrow-models inspect <saved_model_dir>\n"
+    "      tags, signatures, op types and variables of a SavedModel\n"
+    "  quarrow-models run <saved_model_dir> [--input TENSOR=in.npy]... --output TENSOR=out.npy...\n"
+    "      feeds .npy files, runs once, writes the fetched tensors as .npy\n"
+    "      (TENSOR is \"op:index\" or \"op\"; .npy types <f4 <f8 <i4 <i8 |u1 |b1)\n"
+    "  quarrow-models check <model_folder>\n"
+    "      loads and runs sky_segm_model, ground_segm_model, indoor_depth_model and\n"
+    "      outdoor_depth_model on a [1,256,512,3] float input and checks their outputs\n"
+    "exit code: 0 success, 1 failure, 2 bad arguments\n";
+
+int usage(const std::string& problem) {
+  std::cerr << "quarrow-models: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+bool parse_binding(const std::string& text, qmodels::TensorBinding* b) {
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) return false;
+  b->tensor = text.substr(0, eq);
+  b->file = text.substr(eq + 1);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return usage("no command given");
+  const std::string& command = args[0];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (command == "inspect" || command == "check") {
+    if (args.size() != 2) return usage(command + " takes exactly one folder");
+    return command == "inspect" ? qmodels::inspect_command(args[1], std::cout, std::cerr)
+                                : qmodels::check_command(args[1], std::cout, std::cerr);
+  }
+  if (command == "run") {
+    if (args.size() < 2) return usage("run needs a SavedModel folder");
+    std::vector<qmodels::TensorBinding> inputs, outputs;
+    for (size_t k = 2; k < args.size(); ++k) {
+      const std::string& flag = args[k];
+      if (flag != "--input" && flag != "--output") return usage("unknown argument '" + flag + "'");
+      if (k + 1 >= args.size()) return usage(flag + " needs TENSOR=file.npy");
+      qmodels::TensorBinding b;
+      if (!parse_binding(args[++k], &b)) return usage("'" + args[k] + "' is not TENSOR=file.npy");
+      (flag == "--input" ? inputs : outputs).push_back(b);
+    }
+    if (outputs.empty()) return usage("run needs at least one --output");
+    return qmodels::run_command(args[1], inputs, outputs, std::cout, std::cerr);
+  }
+  return usage("unknown command '" + command + "'");
+}
