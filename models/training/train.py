@@ -6,8 +6,9 @@ Deterministic: fixed seeds, one thread, deterministic torch algorithms, so a
 rebuild on the same Debian packages gives the same bytes. Steps:
   1. a pool of augmented samples per training panorama (augment.Sampler);
   2. each network fitted with Adam on 256 x 256 windows of the pool samples
-     (random roll and mirror on top), batch 2; the depth networks
-     fitted to the pop-up pseudo depth (geometry.pseudo_depth) in log space;
+     (random roll and mirror on top), batch 4; the depth networks
+     fitted to the pop-up pseudo depth (geometry.pseudo_depth) in log space
+     (squared plus absolute error);
   3. weights written as <name>.bin (float32 little-endian, TensorFlow layouts:
      conv kernels HWIO) with <name>.json listing every tensor's name, shape and
      offset, plus the constants of the graph (prior row profiles, K).
@@ -31,8 +32,8 @@ import panoramas
 HERE = os.path.dirname(os.path.abspath(__file__))
 POOL_PER_IMAGE = 40
 CROP = 256
-BATCH = 2
-STEPS = {"sky": 600, "ground": 300, "indoor_depth": 250, "outdoor_depth": 350}
+BATCH = 4
+STEPS = {"sky": 2000, "ground": 1000, "indoor_depth": 700, "outdoor_depth": 900}
 MODEL_DIRS = {"sky": "sky_segm_model", "ground": "ground_segm_model",
               "indoor_depth": "indoor_depth_model", "outdoor_depth": "outdoor_depth_model"}
 
@@ -94,7 +95,8 @@ def fit(kind, pool, seed):
             y = torch.from_numpy((label == lab.GROUND).astype(np.float32))[:, None]
             loss = F.binary_cross_entropy_with_logits(net.logits(x), y)
         else:
-            loss = (torch.log(net(x)) - log_depth).abs().mean()
+            err = torch.log(net(x)) - log_depth
+            loss = (err * err).mean() + err.abs().mean()
         opt.zero_grad()
         loss.backward()
         opt.step()

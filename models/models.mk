@@ -1,0 +1,30 @@
+# `make models`: rebuilds the four default SavedModels in models/default/ from
+# scratch: labels, fitting (Debian's Python, numpy, torch and OpenCV; the
+# panoramas come from blender-data), then the SavedModels written by the
+# project's own writer. The program itself never needs Python.
+MODELS_PACKAGES := python3-torch python3-numpy python3-opencv blender-data
+MODELS_PYTHON := /usr/bin/python3
+MODELS_BUILD_DIR ?= $(BUILD_DIR)
+
+.PHONY: models models-setup models-graphs
+
+models-setup:
+	@missing=$$(for p in $(MODELS_PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+models: models-setup
+	cd models/training && $(MODELS_PYTHON) labels.py
+	cd models/training && $(MODELS_PYTHON) train.py --out weights
+	$(MAKE) models-graphs
+
+# Only the SavedModels, from weights already in models/training/weights/.
+models-graphs:
+	cmake -S . -B $(MODELS_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(MODELS_BUILD_DIR) --target quarrow_build_default_models -j $(JOBS)
+	rm -rf models/default
+	$(MODELS_BUILD_DIR)/quarrow-build-default-models models/training/weights models/default
