@@ -33,7 +33,8 @@ const TypeEntry* find_type(TF_DataType dtype) {
 
 // The text after `'key':` in the header dict, with leading blanks skipped.
 bool find_value(const std::string& header, const std::string& key, size_t* pos) {
-  const size_t k = header.find("'" + key + "'");
+  size_t k = header.find("'" + key + "'");
+  if (k == std::string::npos) k = header.find("\"" + key + "\"");
   if (k == std::string::npos) return false;
   size_t p = header.find(':', k);
   if (p == std::string::npos) return false;
