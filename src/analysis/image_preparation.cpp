@@ -45,6 +45,12 @@ bool prepare_panorama(const std::string& image_path, cv::Mat& panorama, cv::Mat&
   if (panorama.empty()) {
     return false;
   }
+  prepare_decoded_panorama(panorama, net_input, depth_map, sky_mask);
+  return true;
+}
+
+void prepare_decoded_panorama(cv::Mat& panorama, cv::Mat& net_input, cv::Mat& depth_map,
+                              cv::Mat& sky_mask) {
   if (panorama.cols != kNormalWidth) {
     cv::resize(panorama, panorama, cv::Size(kNormalWidth, kNormalHeight), 0, 0,
                cv::INTER_LINEAR);
@@ -57,7 +63,6 @@ bool prepare_panorama(const std::string& image_path, cv::Mat& panorama, cv::Mat&
   depth_map = cv::Mat::zeros(net_input.size(), CV_32FC1);
   normalise_network_input(net_input);
   sky_mask = cv::Mat::zeros(net_input.size(), CV_8UC1);
-  return true;
 }
 
 }  // namespace quarrow

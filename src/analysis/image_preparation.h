@@ -25,6 +25,11 @@ constexpr int kWorkingHeight = 256;
 bool prepare_panorama(const std::string& image_path, cv::Mat& panorama, cv::Mat& net_input,
                       cv::Mat& depth_map, cv::Mat& sky_mask);
 
+// The steps of prepare_panorama after decoding: `panorama` (8-bit BGR, not
+// empty) is resized in place and the other three matrices are made from it.
+void prepare_decoded_panorama(cv::Mat& panorama, cv::Mat& net_input, cv::Mat& depth_map,
+                              cv::Mat& sky_mask);
+
 // Normalises a CV_32FC3 RGB image of values in [0, 1] in place with the
 // per-channel means and standard deviations the networks were trained with,
 // in single precision.
