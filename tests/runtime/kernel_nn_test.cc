@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ReferenceTest, ::testing::ValuesIn(load_cases
 TEST(ReferenceFixturesTest, CoverEveryFamily) {
   std::set<std::string> ops;
   for (const ReferenceCase& c : load_cases()) ops.insert(c.op);
-  for (const char* op : {"Conv2D", "MaxPool", "AvgPool", "ResizeBilinear", "ResizeNearestNeighbor"}) {
+  for (const char* op : {"Conv2D", "MaxPool", "AvgPool", "ResizeBilinear", "ResizeNearestNeighbor",
+                         "DepthwiseConv2dNative", "Conv2DBackpropInput"}) {
     EXPECT_TRUE(ops.count(op)) << op << " has no reference case in " << kDataDir;
   }
 }

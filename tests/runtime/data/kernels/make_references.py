@@ -90,6 +90,51 @@ conv("conv_explicit", 1, 6, 5, 2, 3, 3, 3, 1, "EXPLICIT",
 conv("conv_wide", 1, 6, 6, 16, 16, 3, 3, 1, "SAME")
 
 
+# ------------------------------------------------- DepthwiseConv2dNative
+def depthwise(name, h, w, c, m, k, stride, padding, dilation=1):
+    x = rand(1, h, w, c)
+    f = rand(k, k, c, m)
+    if padding == "SAME":
+        pt, pb = same_pads(h, k, stride, dilation)
+        pl, pr = same_pads(w, k, stride, dilation)
+    else:
+        pt = pb = pl = pr = 0
+    xt = F.pad(nhwc_to_nchw(x), (pl, pr, pt, pb))
+    # [kh, kw, C, M] -> [C*M, 1, kh, kw]; output channel c*M + m
+    ft = torch.from_numpy(f).permute(2, 3, 0, 1).reshape(c * m, 1, k, k)
+    y = nchw_to_nhwc(F.conv2d(xt, ft, stride=stride, dilation=dilation, groups=c))
+    save(name, "DepthwiseConv2dNative", [x, f], y, T="float", strides=[1, stride, stride, 1],
+         padding=padding, dilations=[1, dilation, dilation, 1])
+
+
+depthwise("depthwise_same_m1", 6, 7, 4, 1, 3, 1, "SAME")
+depthwise("depthwise_s2_m2", 7, 8, 3, 2, 3, 2, "SAME")
+depthwise("depthwise_valid_dilation2", 9, 9, 2, 1, 3, 1, "VALID", dilation=2)
+
+
+# --------------------------------------------------- Conv2DBackpropInput
+def backprop_input(name, h, w, cin, cout, k, stride, padding):
+    """Gradient of a TensorFlow-padded convolution with respect to its input."""
+    f = rand(k, k, cin, cout)
+    if padding == "SAME":
+        pt, pb = same_pads(h, k, stride, 1)
+        pl, pr = same_pads(w, k, stride, 1)
+    else:
+        pt = pb = pl = pr = 0
+    x = torch.zeros(1, cin, h, w, requires_grad=True)
+    ft = torch.from_numpy(f).permute(3, 2, 0, 1)
+    y = F.conv2d(F.pad(x, (pl, pr, pt, pb)), ft, stride=stride)
+    grad = rand(1, y.shape[2], y.shape[3], cout)
+    y.backward(nhwc_to_nchw(grad))
+    save(name, "Conv2DBackpropInput", [np.array([1, h, w, cin], dtype=np.int32), f, grad],
+         nchw_to_nhwc(x.grad), T="float", strides=[1, stride, stride, 1], padding=padding)
+
+
+backprop_input("backprop_input_same_s2", 8, 6, 3, 4, 3, 2, "SAME")
+backprop_input("backprop_input_same_s2_odd", 7, 7, 2, 3, 3, 2, "SAME")
+backprop_input("backprop_input_valid_k2s2", 6, 8, 4, 2, 2, 2, "VALID")
+
+
 # ---------------------------------------------------------------- pooling
 def pool(name, op, n, h, w, c, k, stride, padding):
     x = rand(n, h, w, c)

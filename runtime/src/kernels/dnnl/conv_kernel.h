@@ -1,0 +1,136 @@
+// Forward convolution through oneDNN for Conv2D and DepthwiseConv2dNative
+// (NHWC input and output, TensorFlow filter layouts).
+//
+// Per input/filter shape the kernel keeps one primitive and the filter
+// reordered into the primitive's preferred layout. The reorder is redone
+// only when a different filter buffer arrives (a reassigned variable);
+// the plan holds a reference to the filter so its address stays meaningful.
+// A depthwise filter [kh, kw, C, M] is a grouped convolution with C groups
+// of M outputs each, which is exactly oneDNN's "hwigo" weights layout.
+#pragma once
+
+#include <deque>
+#include <mutex>
+
+#include "core/kernel.h"
+#include "kernels/dnnl/dnnl_context.h"
+#include "kernels/window.h"
+
+namespace qtf {
+
+template <bool kDepthwise>
+class ConvKernel : public OpKernel {
+  using memory = dnnl::memory;
+  using tag = dnnl::memory::format_tag;
+
+ public:
+  ConvKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
+    DataType t = TF_FLOAT;
+    *status = attrs.get_type("T", &t);
+    if (status->is_ok() && t != TF_FLOAT) {
+      *status = unimplemented(where_ + "type " + dtype_name(t) + " is not supported (float only)");
+    }
+    if (status->is_ok()) *status = read_window_attrs(attrs, "dilations", &window_);
+  }
+
+  Status compute(OpKernelContext& ctx) override {
+    const Tensor& input = ctx.input(0);
+    const Tensor& filter = ctx.input(1);
+    if (input.dtype() != TF_FLOAT || filter.dtype() != TF_FLOAT) {
+      return invalid_argument(where_ + "input and filter must be float, got " +
+                              dtype_name(input.dtype()) + " and " + dtype_name(filter.dtype()));
+    }
+    if (input.rank() != 4 || filter.rank() != 4) {
+      return invalid_argument(where_ + "input and filter must both be rank 4, "
+                              "got " + shape_string(input.shape()) + " and " +
+                              shape_string(filter.shape()));
+    }
+    if (input.dim(3) != filter.dim(2)) {
+      return invalid_argument(where_ + "input depth " + std::to_string(input.dim(3)) +
+                              " does not match filter " + shape_string(filter.shape()));
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    Plan* plan = nullptr;
+    QTF_RETURN_IF_ERROR(find_plan(input.shape(), filter.shape(), &plan));
+    Tensor& output = ctx.allocate_output(0, TF_FLOAT, plan->out_shape);
+    if (output.num_elements() == 0 || input.num_elements() == 0) {
+      for (int64_t i = 0; i < output.num_elements(); ++i) output.data<float>()[i] = 0.f;
+      return Status::ok();
+    }
+    return dnnl_call(where_, [&] {
+      dnnl::stream& stream = dnnl_stream();
+      if (plan->filter.raw() != filter.raw()) {
+        memory user(plan->user_weights_md, dnnl_engine(), filter.raw());
+        dnnl::reorder(user, plan->weights).execute(stream, user, plan->weights);
+        count_dnnl_primitive();
+        plan->filter = filter;
+      }
+      memory src(plan->pd.src_desc(), dnnl_engine(), input.raw());
+      memory dst(plan->pd.dst_desc(), dnnl_engine(), output.raw());
+      plan->primitive.execute(stream, {{DNNL_ARG_SRC, src},
+                                       {DNNL_ARG_WEIGHTS, plan->weights},
+                                       {DNNL_ARG_DST, dst}});
+      stream.wait();
+    });
+  }
+
+ private:
+  struct Plan {
+    Shape input_shape, filter_shape, out_shape;
+    dnnl::convolution_forward::primitive_desc pd;
+    dnnl::convolution_forward primitive;
+    memory::desc user_weights_md;
+    memory weights;
+    Tensor filter;  // the filter `weights` was reordered from
+  };
+
+  Status find_plan(const Shape& in, const Shape& f, Plan** out) {
+    for (Plan& p : plans_) {
+      if (p.input_shape == in && p.filter_shape == f) {
+        *out = &p;
+        return Status::ok();
+      }
+    }
+    WindowAxis h, w;
+    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[1], f[0], window_.stride_h,
+                                     window_.dilation_h, window_.pad_top, window_.pad_bottom, &h));
+    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[2], f[1], window_.stride_w,
+                                     window_.dilation_w, window_.pad_left, window_.pad_right, &w));
+    Plan plan;
+    plan.input_shape = in;
+    plan.filter_shape = f;
+    const int64_t out_c = kDepthwise ? f[2] * f[3] : f[3];
+    plan.out_shape = {in[0], h.out, w.out, out_c};
+    if (num_elements(plan.out_shape) > 0 && num_elements(in) > 0) {
+      QTF_RETURN_IF_ERROR(dnnl_call(where_, [&] {
+        const auto dt = memory::data_type::f32;
+        // oneDNN describes NHWC data with logical NCHW dims.
+        memory::desc src_md({in[0], in[3], in[1], in[2]}, dt, tag::nhwc);
+        memory::desc dst_md({in[0], out_c, h.out, w.out}, dt, tag::nhwc);
+        const memory::dims wdims = kDepthwise ? memory::dims{f[2], f[3], 1, f[0], f[1]}
+                                              : memory::dims{f[3], f[2], f[0], f[1]};
+        memory::desc any_weights(wdims, dt, tag::any);
+        plan.user_weights_md = memory::desc(wdims, dt, kDepthwise ? tag::hwigo : tag::hwio);
+        dnnl::convolution_forward::desc desc(
+            dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src_md,
+            any_weights, dst_md, {window_.stride_h, window_.stride_w},
+            {window_.dilation_h - 1, window_.dilation_w - 1}, {h.pad_before, w.pad_before},
+            {h.pad_after, w.pad_after});
+        plan.pd = dnnl::convolution_forward::primitive_desc(desc, dnnl_engine());
+        plan.primitive = dnnl::convolution_forward(plan.pd);
+        plan.weights = memory(plan.pd.weights_desc(), dnnl_engine());
+        count_dnnl_primitive();
+      }));
+    }
+    plans_.push_back(std::move(plan));
+    *out = &plans_.back();
+    return Status::ok();
+  }
+
+  std::string where_;
+  WindowAttrs window_;
+  std::mutex mu_;
+  std::deque<Plan> plans_;  // deque: plan addresses stay valid as it grows
+};
+
+}  // namespace qtf
