@@ -28,8 +28,5 @@ demo: demo-setup build demo-models
 	$(if $(strip $(DEMO_DATA)),,$(error DEMO_DATA must name a folder))
 	rm -rf "$(DEMO_DATA)/caches"
 	OPENCV_IO_ENABLE_OPENEXR=1 $(BUILD_DIR)/quarrow-demo-data "$(DEMO_DATA)"
-	@quarrow=$(BUILD_DIR)/quarrow; \
-	[ -x "$$quarrow" ] || quarrow=$(BUILD_DIR)/src/driver/quarrow; \
-	echo "$$quarrow $(DEMO_MODELS) $(DEMO_DATA)"; \
-	"$$quarrow" "$(DEMO_MODELS)" "$(DEMO_DATA)"
+	$(BUILD_DIR)/quarrow "$(DEMO_MODELS)" "$(DEMO_DATA)"
 	$(BUILD_DIR)/quarrow-report "$(DEMO_DATA)"
