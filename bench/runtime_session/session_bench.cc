@@ -1,0 +1,123 @@
+// TF_SessionRun cost on models written by the project's SavedModel writer:
+//   BM_AddChain/N      N chained AddV2 nodes on a one-element tensor: the
+//                      executor's own cost per node (plan reuse, slot moves);
+//   BM_ConvNet         a two-layer 3x3 conv net on a [1,256,512,3] input, the
+//                      size quarrow feeds; kernel time dominates.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "savedmodel_writer.h"
+#include "tensorflow/c/c_api.h"
+
+namespace {
+
+std::string temp_dir(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("qtf_bench_" + name + "_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  return dir.string();
+}
+
+struct Model {
+  TF_Status* status = TF_NewStatus();
+  TF_SessionOptions* options = TF_NewSessionOptions();
+  TF_Graph* graph = TF_NewGraph();
+  TF_Session* session = nullptr;
+  std::string dir;
+
+  explicit Model(const std::string& d) : dir(d) {
+    const char* tags[] = {"serve"};
+    session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags, 1, graph, nullptr, status);
+  }
+  ~Model() {
+    if (session != nullptr) TF_DeleteSession(session, status);
+    TF_DeleteGraph(graph);
+    TF_DeleteSessionOptions(options);
+    TF_DeleteStatus(status);
+    std::filesystem::remove_all(dir);
+  }
+};
+
+void no_release(void*, size_t, void*) {}
+
+// Feeds `input` with `dims` at "serving_default_<input>" and fetches
+// StatefulPartitionedCall:0, once per iteration.
+void run_loop(benchmark::State& state, Model& m, const char* input, std::vector<float>& data,
+              const std::vector<int64_t>& dims) {
+  if (m.session == nullptr) {
+    state.SkipWithError(TF_Message(m.status));
+    return;
+  }
+  TF_Output in{TF_GraphOperationByName(m.graph, input), 0};
+  TF_Output out{TF_GraphOperationByName(m.graph, "StatefulPartitionedCall"), 0};
+  for (auto _ : state) {
+    TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), data.data(),
+                                data.size() * sizeof(float), no_release, nullptr);
+    TF_Tensor* result = nullptr;
+    TF_SessionRun(m.session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status);
+    if (result == nullptr) {
+      state.SkipWithError(TF_Message(m.status));
+      TF_DeleteTensor(t);
+      break;
+    }
+    benchmark::DoNotOptimize(TF_TensorData(result));
+    TF_DeleteTensor(result);
+    TF_DeleteTensor(t);
+  }
+}
+
+void BM_AddChain(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  qsm::ModelBuilder b;
+  qsm::Output x = b.input("x", TF_FLOAT, {1});
+  qsm::Output one = b.constant(1.0f);
+  for (int i = 0; i < n; ++i) x = b.op("AddV2", {x, one});
+  b.output("y", x);
+  const std::string dir = temp_dir("chain" + std::to_string(n));
+  if (!b.save(dir).is_ok()) {
+    state.SkipWithError(b.status().message().c_str());
+    return;
+  }
+  Model m(dir);
+  std::vector<float> data{0.0f};
+  run_loop(state, m, "serving_default_x", data, {1});
+  state.counters["ns_per_node"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * n,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_AddChain)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void BM_ConvNet(benchmark::State& state) {
+  qsm::ModelBuilder b;
+  qsm::Output x = b.input("input", TF_FLOAT, {1, 256, 512, 3});
+  std::vector<float> w1(3 * 3 * 3 * 16, 0.05f), b1(16, 0.1f), w2(3 * 3 * 16 * 1, 0.02f);
+  qsm::Output k1 = b.variable("conv1/kernel", {3, 3, 3, 16}, w1);
+  qsm::Output c1 = b.variable("conv1/bias", {16}, b1);
+  qsm::Output k2 = b.variable("conv2/kernel", {3, 3, 16, 1}, w2);
+  const qsm::Attrs conv{{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}};
+  qsm::Output y = b.op("Conv2D", {x, k1}, conv);
+  y = b.op("BiasAdd", {y, c1});
+  y = b.op("Relu", {y});
+  y = b.op("Conv2D", {y, k2}, conv);
+  y = b.op("Sigmoid", {y});
+  b.output("output_0", y);
+  const std::string dir = temp_dir("convnet");
+  if (!b.save(dir).is_ok()) {
+    state.SkipWithError(b.status().message().c_str());
+    return;
+  }
+  Model m(dir);
+  std::vector<float> data(256 * 512 * 3, 0.5f);
+  run_loop(state, m, "serving_default_input", data, {1, 256, 512, 3});
+}
+BENCHMARK(BM_ConvNet)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
