@@ -21,8 +21,9 @@ Status to_value_ref(const TF_Session* s, const TF_Output& output, const char* ro
   const TF_Graph* graph = s->graph;
   const TF_Operation* op = output.oper;
   if (op == nullptr) return qtf::invalid_argument(std::string(role) + " " + std::to_string(i) + " has no operation");
-  if (op->graph != graph || op < graph->operations.data() ||
-      op >= graph->operations.data() + graph->operations.size()) {
+  // Range check first: a foreign pointer must not be dereferenced.
+  if (op < graph->operations.data() || op >= graph->operations.data() + graph->operations.size() ||
+      op->graph != graph) {
     return qtf::invalid_argument(std::string(role) + " " + std::to_string(i) +
                                  " names an operation of another graph");
   }
@@ -36,13 +37,17 @@ Status session_run(TF_Session* s, const TF_Output* inputs, TF_Tensor* const* inp
   if (s == nullptr || !s->session) return qtf::invalid_argument("Session is null");
   if (s->closed) return Status(TF_CANCELLED, "Session has been closed.");
   if (ninputs < 0 || noutputs < 0 || ntargets < 0) return qtf::invalid_argument("Negative count");
+  if ((ninputs > 0 && (inputs == nullptr || input_values == nullptr)) ||
+      (noutputs > 0 && outputs == nullptr) || (ntargets > 0 && targets == nullptr)) {
+    return qtf::invalid_argument("Null array with a non-zero count");
+  }
   std::vector<qtf::ValueRef> feeds, fetches;
   std::vector<qtf::Tensor> values;
   std::vector<int> target_nodes;
   for (int i = 0; i < ninputs; ++i) {
     qtf::ValueRef ref;
     QTF_RETURN_IF_ERROR(to_value_ref(s, inputs[i], "Feed", i, &ref));
-    const TF_Tensor* t = input_values == nullptr ? nullptr : input_values[i];
+    const TF_Tensor* t = input_values[i];
     const std::string name = s->session->graph().node(ref.node).name() + ":" + std::to_string(ref.output);
     if (t == nullptr) return qtf::invalid_argument("No tensor given for feed " + name);
     const TF_DataType dtype = t->tensor.dtype();
@@ -60,7 +65,8 @@ Status session_run(TF_Session* s, const TF_Output* inputs, TF_Tensor* const* inp
   }
   for (int i = 0; i < ntargets; ++i) {
     const TF_Operation* op = targets[i];
-    if (op == nullptr || op->graph != s->graph) {
+    const auto& ops = s->graph->operations;
+    if (op == nullptr || op < ops.data() || op >= ops.data() + ops.size()) {
       return qtf::invalid_argument("Target " + std::to_string(i) + " is not an operation of the session's graph");
     }
     target_nodes.push_back(op->node);
