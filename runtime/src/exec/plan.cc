@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "exec/conv_fusion_pass.h"
 #include "exec/function_runtime.h"
 
 namespace qtf {
@@ -206,6 +207,7 @@ Status BodyInstance::make_plan(const std::vector<ValueRef>& feeds,
     plan->fetch_slots.push_back(slot);
   }
 
+  QTF_RETURN_IF_ERROR(fuse_conv_chains(plan.get()));
   // Free every value as soon as its last reader has it; fetched values stay.
   std::vector<uint8_t> keep(static_cast<size_t>(plan->num_slots), 0);
   for (int slot : plan->fetch_slots) keep[static_cast<size_t>(slot)] = 1;

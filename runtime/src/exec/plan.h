@@ -44,6 +44,7 @@ struct Plan {
   std::vector<FeedCheck> feed_checks;
   std::vector<int> fetch_slots;
   std::vector<Step> steps;
+  std::vector<std::unique_ptr<OpKernel>> fused_kernels;  // kernels of steps made by fusion
 };
 
 // A body with the kernels of its nodes, made when a plan first needs them and

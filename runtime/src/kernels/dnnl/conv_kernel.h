@@ -7,12 +7,19 @@
 // the plan holds a reference to the filter so its address stays meaningful.
 // A depthwise filter [kh, kw, C, M] is a grouped convolution with C groups
 // of M outputs each, which is exactly oneDNN's "hwigo" weights layout.
+//
+// The fused forms (_FusedConv2D, _FusedDepthwiseConv2dNative, made by the
+// plan's convolution fusion) add the bias and the activation inside the
+// convolution primitive, so the output is written once (see conv_fusion.h).
 #pragma once
 
 #include <deque>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 
 #include "core/kernel.h"
+#include "kernels/dnnl/conv_fusion.h"
 #include "kernels/dnnl/dnnl_context.h"
 #include "kernels/window.h"
 
@@ -31,6 +38,9 @@ class ConvKernel : public OpKernel {
       *status = unimplemented(where_ + "type " + dtype_name(t) + " is not supported (float only)");
     }
     if (status->is_ok()) *status = read_window_attrs(attrs, "dilations", &window_);
+    if (status->is_ok() && attrs.op().rfind("_Fused", 0) == 0) {
+      *status = read_conv_fusion(attrs, &fusion_);
+    }
   }
 
   Status compute(OpKernelContext& ctx) override {
@@ -49,12 +59,22 @@ class ConvKernel : public OpKernel {
       return invalid_argument(where_ + "input depth " + std::to_string(input.dim(3)) +
                               " does not match filter " + shape_string(filter.shape()));
     }
+    const int64_t out_c = kDepthwise ? filter.dim(2) * filter.dim(3) : filter.dim(3);
     std::lock_guard<std::mutex> lock(mu_);
+    const float* bias = nullptr;
+    if (fusion_.bias) {
+      if (ctx.num_inputs() < 3) return invalid_argument(where_ + "has no bias input");
+      QTF_RETURN_IF_ERROR(fused_bias(ctx.input(2), out_c, &bias));
+    }
     Plan* plan = nullptr;
     QTF_RETURN_IF_ERROR(find_plan(input.shape(), filter.shape(), &plan));
     Tensor& output = ctx.allocate_output(0, TF_FLOAT, plan->out_shape);
     if (output.num_elements() == 0 || input.num_elements() == 0) {
-      for (int64_t i = 0; i < output.num_elements(); ++i) output.data<float>()[i] = 0.f;
+      // Every output is the empty sum: 0, then the bias and activation.
+      float* out = output.data<float>();
+      for (int64_t i = 0; i < output.num_elements(); ++i) {
+        out[i] = apply_activation(fusion_, bias != nullptr ? bias[i % out_c] : 0.f);
+      }
       return Status::ok();
     }
     return dnnl_call(where_, [&] {
@@ -67,9 +87,12 @@ class ConvKernel : public OpKernel {
       }
       memory src(plan->pd.src_desc(), dnnl_engine(), input.raw());
       memory dst(plan->pd.dst_desc(), dnnl_engine(), output.raw());
-      plan->primitive.execute(stream, {{DNNL_ARG_SRC, src},
-                                       {DNNL_ARG_WEIGHTS, plan->weights},
-                                       {DNNL_ARG_DST, dst}});
+      std::unordered_map<int, memory> args{
+          {DNNL_ARG_SRC, src}, {DNNL_ARG_WEIGHTS, plan->weights}, {DNNL_ARG_DST, dst}};
+      if (bias != nullptr) {
+        args.emplace(DNNL_ARG_BIAS, memory(plan->pd.bias_desc(), dnnl_engine(), const_cast<float*>(bias)));
+      }
+      plan->primitive.execute(stream, args);
       stream.wait();
     });
   }
@@ -111,12 +134,22 @@ class ConvKernel : public OpKernel {
                                               : memory::dims{f[3], f[2], f[0], f[1]};
         memory::desc any_weights(wdims, dt, tag::any);
         plan.user_weights_md = memory::desc(wdims, dt, kDepthwise ? tag::hwigo : tag::hwio);
-        dnnl::convolution_forward::desc desc(
-            dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src_md,
-            any_weights, dst_md, {window_.stride_h, window_.stride_w},
-            {window_.dilation_h - 1, window_.dilation_w - 1}, {h.pad_before, w.pad_before},
-            {h.pad_after, w.pad_after});
-        plan.pd = dnnl::convolution_forward::primitive_desc(desc, dnnl_engine());
+        const memory::dims strides{window_.stride_h, window_.stride_w};
+        const memory::dims dilations{window_.dilation_h - 1, window_.dilation_w - 1};
+        const memory::dims pad_l{h.pad_before, w.pad_before}, pad_r{h.pad_after, w.pad_after};
+        const auto make_desc = [&]() {
+          if (!fusion_.bias) {
+            return dnnl::convolution_forward::desc(
+                dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src_md,
+                any_weights, dst_md, strides, dilations, pad_l, pad_r);
+          }
+          memory::desc bias_md({out_c}, dt, tag::x);
+          return dnnl::convolution_forward::desc(
+              dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src_md,
+              any_weights, bias_md, dst_md, strides, dilations, pad_l, pad_r);
+        };
+        plan.pd = dnnl::convolution_forward::primitive_desc(make_desc(), conv_fusion_attr(fusion_),
+                                                            dnnl_engine());
         plan.primitive = dnnl::convolution_forward(plan.pd);
         plan.weights = memory(plan.pd.weights_desc(), dnnl_engine());
         count_dnnl_primitive();
@@ -127,10 +160,31 @@ class ConvKernel : public OpKernel {
     return Status::ok();
   }
 
+  // The bias as `out_c` floats: a [out_c] tensor as it is, a one-element one
+  // broadcast (a convolution followed by Add of a scalar constant).
+  Status fused_bias(const Tensor& b, int64_t out_c, const float** out) {
+    if (b.dtype() != TF_FLOAT) {
+      return invalid_argument(where_ + "bias must be float, got " + dtype_name(b.dtype()));
+    }
+    if (b.num_elements() == out_c) {
+      *out = b.data<float>();
+      return Status::ok();
+    }
+    if (b.num_elements() != 1) {
+      return invalid_argument(where_ + "bias " + shape_string(b.shape()) + " does not match " +
+                              std::to_string(out_c) + " output channels");
+    }
+    broadcast_bias_.assign(static_cast<size_t>(out_c), b.data<float>()[0]);
+    *out = broadcast_bias_.data();
+    return Status::ok();
+  }
+
   std::string where_;
   WindowAttrs window_;
+  ConvFusion fusion_;
   std::mutex mu_;
   std::deque<Plan> plans_;  // deque: plan addresses stay valid as it grows
+  std::vector<float> broadcast_bias_;
 };
 
 }  // namespace qtf
