@@ -1,6 +1,8 @@
 // Tensor storage: aligned buffers, borrowed buffers, strings and resources.
 #include "core/tensor.h"
 
+#include "core/buffer_cache.h"
+
 #include <cstdlib>
 #include <new>
 #include <sstream>
@@ -9,12 +11,13 @@ namespace qtf {
 
 namespace {
 
-constexpr size_t kAlignment = 64;
+constexpr size_t kAlignment = kBufferAlignment;
 
 // Deleter of buffers this class allocated; its type marks storage that a
 // kernel may overwrite in place (borrowed buffers belong to someone else).
 struct AlignedFree {
-  void operator()(void* p) const { std::free(p); }
+  size_t capacity = 0;
+  void operator()(void* p) const { release_buffer(p, capacity); }
 };
 
 }  // namespace
@@ -107,9 +110,10 @@ Tensor Tensor::allocate(DataType dtype, Shape shape) {
   // aligned_alloc wants a multiple of the alignment; never ask for zero so
   // that empty tensors still have a valid pointer.
   const size_t rounded = (t.bytes_ + kAlignment - 1) / kAlignment * kAlignment;
-  void* p = std::aligned_alloc(kAlignment, rounded == 0 ? kAlignment : rounded);
+  const size_t capacity = rounded == 0 ? kAlignment : rounded;
+  void* p = acquire_buffer(capacity);
   if (p == nullptr) throw std::bad_alloc();
-  t.storage_ = std::shared_ptr<void>(p, AlignedFree());
+  t.storage_ = std::shared_ptr<void>(p, AlignedFree{capacity});
   t.data_ = p;
   return t;
 }

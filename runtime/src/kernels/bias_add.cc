@@ -1,6 +1,7 @@
 // BiasAdd: adds a 1-D bias along the last (channel) axis of an NHWC value.
 #include "core/kernel.h"
 #include "kernels/dtype_dispatch.h"
+#include "kernels/parallel.h"
 
 namespace qtf {
 namespace {
@@ -10,6 +11,7 @@ void add_bias(const void* xv, const void* bv, void* yv, int64_t rows, int64_t ch
   const T* x = static_cast<const T*>(xv);
   const T* b = static_cast<const T*>(bv);
   T* y = static_cast<T*>(yv);
+#pragma omp parallel for schedule(static) if (rows * channels >= kParallelMinElements)
   for (int64_t r = 0; r < rows; ++r) {
     const T* xr = x + r * channels;
     T* yr = y + r * channels;

@@ -1,6 +1,7 @@
 // ConcatV2: joins N tensors along an existing axis (last input).
 #include "core/kernel.h"
 #include "kernels/index_input.h"
+#include "kernels/parallel.h"
 #include "kernels/strided_copy.h"
 
 namespace qtf {
@@ -47,6 +48,9 @@ class ConcatV2Kernel : public OpKernel {
     for (int i = 0; i < n; ++i) {
       const Tensor& t = ctx.input(i);
       const int64_t row = t.num_elements() / outer;
+      // Strings are copied one std::string at a time: keep them on one thread.
+      const bool parallel = dtype_ != TF_STRING && outer * row >= kParallelMinElements;
+#pragma omp parallel for schedule(static) if (parallel)
       for (int64_t o = 0; o < outer; ++o) copy_elements(t, o * row, out, o * out_row + column, row);
       column += row;
     }

@@ -9,6 +9,7 @@
 
 #include "core/kernel.h"
 #include "kernels/dtype_dispatch.h"
+#include "kernels/parallel.h"
 
 namespace qtf {
 
@@ -44,6 +45,7 @@ class UnaryKernel : public OpKernel {
   static void run(const void* xv, void* yv, int64_t n) {
     const T* x = static_cast<const T*>(xv);
     T* y = static_cast<T*>(yv);
+#pragma omp parallel for schedule(static) if (n >= kParallelMinElements)
     for (int64_t i = 0; i < n; ++i) y[i] = Op<T>::apply(x[i]);
   }
 

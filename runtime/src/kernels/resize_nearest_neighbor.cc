@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kernels/parallel.h"
 #include "kernels/resize.h"
 
 namespace qtf {
@@ -58,14 +59,16 @@ class ResizeNearestNeighborKernel : public OpKernel {
     const size_t pixel = static_cast<size_t>(c) * dtype_size(dtype_);
     const char* x = static_cast<const char*>(images.raw());
     char* y = static_cast<char*>(out.raw());
-    for (int64_t b = 0; b < n; ++b) {
-      const char* image = x + static_cast<size_t>(b * h * w) * pixel;
-      for (int64_t sy : ys_) {
-        const char* row = image + static_cast<size_t>(sy * w) * pixel;
-        for (int64_t sx : xs_) {
-          std::memcpy(y, row + static_cast<size_t>(sx) * pixel, pixel);
-          y += pixel;
-        }
+    const int64_t rows = n * oh;
+    const bool parallel = out.num_elements() >= kParallelMinElements;
+#pragma omp parallel for schedule(static) if (parallel)
+    for (int64_t r = 0; r < rows; ++r) {
+      const int64_t b = r / oh;
+      const char* row = x + static_cast<size_t>((b * h + ys_[static_cast<size_t>(r % oh)]) * w) * pixel;
+      char* dst = y + static_cast<size_t>(r * ow) * pixel;
+      for (int64_t sx : xs_) {
+        std::memcpy(dst, row + static_cast<size_t>(sx) * pixel, pixel);
+        dst += pixel;
       }
     }
     return Status::ok();
