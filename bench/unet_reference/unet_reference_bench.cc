@@ -1,0 +1,345 @@
+// The reference U-Net (unet_layers.h, about 10.7 GFLOP on 1x256x512x3)
+// through the built-in runtime's C API against OpenCV's DNN module on the
+// same weights, plus the 3x3 convolution throughput against the machine's
+// FP32 peak, all measured in the same run.
+//
+// The program first prints a summary (GFLOP, both medians and their ratio,
+// the largest output difference, peak and convolution GFLOP/s), then runs
+// the Google Benchmark cases. OpenCV runs in the helper process
+// unet_reference_opencv (see opencv_unet.cc for why).
+//
+//   unet_reference_bench [--runs=N] [benchmark flags]
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fma_peak.h"
+#include "savedmodel_writer.h"
+#include "tensorflow/c/c_api.h"
+#include "unet_layers.h"
+
+namespace {
+
+using qsm::ModelBuilder;
+using qsm::Output;
+
+// Builder for unet::build writing TensorFlow ops (NHWC, HWIO filters).
+struct WriterBuilder {
+  using Value = Output;
+  ModelBuilder b;
+
+  Value input() { return b.input("input", TF_FLOAT, {1, unet::kHeight, unet::kWidth, unet::kInChannels}); }
+  Value conv(Value x, const unet::ConvLayer& l) {
+    const std::vector<float> w = unet::oihw_to_hwio(unet::weights_oihw(l), l);
+    Output y = b.op("Conv2D", {x, b.variable(l.name + "/kernel", {l.k, l.k, l.in_c, l.out_c}, w)},
+                    {{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}},
+                    l.name + "/Conv2D");
+    y = b.op("BiasAdd", {y, b.variable(l.name + "/bias", {l.out_c}, unet::bias(l))}, {},
+             l.name + "/BiasAdd");
+    return l.relu ? b.op("Relu", {y}, {}, l.name + "/Relu") : y;
+  }
+  Value pool(Value x) {
+    return b.op("MaxPool", {x},
+                {{"ksize", qsm::ints({1, 2, 2, 1})}, {"strides", qsm::ints({1, 2, 2, 1})},
+                 {"padding", qsm::str("VALID")}});
+  }
+  Value up_concat(Value x, Value skip) {
+    // Sizes are static here: the skip's spatial size is twice x's.
+    up_h = up_h == 0 ? unet::kHeight / 4 : up_h * 2;
+    Output up = b.op("ResizeNearestNeighbor", {x, b.constant_ints({up_h, up_h * 2})});
+    return b.op("ConcatV2", {up, skip, b.constant_ints({3})});
+  }
+  void output(Value x) { b.output("output_0", x, {1, unet::kHeight, unet::kWidth, 1}); }
+  int up_h = 0;
+};
+
+std::string make_temp_dir() {
+  char tmpl[] = "/tmp/unet_reference_XXXXXX";
+  const char* dir = mkdtemp(tmpl);
+  return dir == nullptr ? "" : dir;
+}
+
+// One SavedModel loaded through the C API with a fixed input.
+class Model {
+ public:
+  Model(const std::string& dir, const std::vector<int64_t>& dims, const std::vector<float>& input) {
+    options_ = TF_NewSessionOptions();
+    graph_ = TF_NewGraph();
+    status_ = TF_NewStatus();
+    const char* tags[] = {"serve"};
+    session_ = TF_LoadSessionFromSavedModel(options_, nullptr, dir.c_str(), tags, 1, graph_, nullptr, status_);
+    if (TF_GetCode(status_) != TF_OK) {
+      error_ = TF_Message(status_);
+      return;
+    }
+    input_ = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), input.size() * sizeof(float));
+    std::memcpy(TF_TensorData(input_), input.data(), input.size() * sizeof(float));
+    feed_ = TF_Output{TF_GraphOperationByName(graph_, "serving_default_input"), 0};
+    fetch_ = TF_Output{TF_GraphOperationByName(graph_, "StatefulPartitionedCall"), 0};
+  }
+  ~Model() {
+    if (input_ != nullptr) TF_DeleteTensor(input_);
+    if (session_ != nullptr) {
+      TF_CloseSession(session_, status_);
+      TF_DeleteSession(session_, status_);
+    }
+    TF_DeleteGraph(graph_);
+    TF_DeleteStatus(status_);
+    TF_DeleteSessionOptions(options_);
+  }
+  const std::string& error() const { return error_; }
+
+  // One TF_SessionRun; copies the output into `out` when given.
+  bool run(std::vector<float>* out = nullptr) {
+    TF_Tensor* result = nullptr;
+    TF_SessionRun(session_, nullptr, &feed_, &input_, 1, &fetch_, &result, 1, nullptr, 0, nullptr, status_);
+    if (TF_GetCode(status_) != TF_OK) {
+      error_ = TF_Message(status_);
+      return false;
+    }
+    if (out != nullptr) {
+      const auto* p = static_cast<const float*>(TF_TensorData(result));
+      out->assign(p, p + TF_TensorByteSize(result) / sizeof(float));
+    }
+    TF_DeleteTensor(result);
+    return true;
+  }
+
+  // Median and minimum milliseconds of `runs` runs after one warm-up run.
+  bool time(int runs, double* median_ms, double* min_ms) {
+    if (!run()) return false;
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      if (!run()) return false;
+      ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    *median_ms = ms[ms.size() / 2];
+    *min_ms = ms.front();
+    return true;
+  }
+
+ private:
+  TF_SessionOptions* options_ = nullptr;
+  TF_Graph* graph_ = nullptr;
+  TF_Status* status_ = nullptr;
+  TF_Session* session_ = nullptr;
+  TF_Tensor* input_ = nullptr;
+  TF_Output feed_{}, fetch_{};
+  std::string error_;
+};
+
+// Shapes of the single-convolution throughput model.
+constexpr int kConvH = 128, kConvW = 256, kConvC = 64;
+
+double conv_gflop() { return 2.0 * 9 * kConvC * kConvC * kConvH * kConvW * 1e-9; }
+
+std::string write_unet() {
+  WriterBuilder w;
+  unet::build(w);
+  const std::string dir = make_temp_dir();
+  if (dir.empty() || !w.b.save(dir).is_ok()) return "";
+  return dir;
+}
+
+// A lone 3x3 Conv2D (no bias or activation), 64 -> 64 channels on 128x256.
+std::string write_conv() {
+  ModelBuilder b;
+  Output x = b.input("input", TF_FLOAT, {1, kConvH, kConvW, kConvC});
+  std::vector<float> w(static_cast<size_t>(9 * kConvC * kConvC));
+  for (size_t i = 0; i < w.size(); ++i) w[i] = static_cast<float>(static_cast<int>(i % 17) - 8) * 0.01f;
+  Output y = b.op("Conv2D", {x, b.variable("conv/kernel", {3, 3, kConvC, kConvC}, w)},
+                  {{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}});
+  b.output("output_0", y, {1, kConvH, kConvW, kConvC});
+  const std::string dir = make_temp_dir();
+  if (dir.empty() || !b.save(dir).is_ok()) return "";
+  return dir;
+}
+
+std::vector<float> conv_input() {
+  std::vector<float> x(static_cast<size_t>(kConvH * kConvW * kConvC));
+  for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>(i % 97) / 97.0f - 0.5f;
+  return x;
+}
+
+void remove_dir(const std::string& dir) {
+  if (dir.empty()) return;
+  const std::string cmd = "rm -rf '" + dir + "'";
+  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+}
+
+std::string self_dir() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return ".";
+  std::string path(buf, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/'));
+}
+
+// Runs the OpenCV helper; fills its median/min and output.
+bool run_opencv(int runs, const std::string& out_path, double* median_ms, double* min_ms, int* threads,
+                std::vector<float>* out) {
+  const std::string cmd = "'" + self_dir() + "/unet_reference_opencv' '" + out_path + "' " + std::to_string(runs);
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return false;
+  char line[256] = {0};
+  bool parsed = false;
+  while (std::fgets(line, sizeof(line), p) != nullptr) {
+    if (std::sscanf(line, "opencv_ms %lf %lf threads %d", median_ms, min_ms, threads) == 3) parsed = true;
+  }
+  const int rc = pclose(p);
+  return parsed && rc == 0 && unet::read_floats(out_path, out);
+}
+
+double load_average() {
+  double l = -1;
+  FILE* f = std::fopen("/proc/loadavg", "r");
+  if (f != nullptr) {
+    if (std::fscanf(f, "%lf", &l) != 1) l = -1;
+    std::fclose(f);
+  }
+  return l;
+}
+
+int summary(int runs) {
+  const double gflop = unet::gflop();
+  std::printf("reference U-Net: 1x%dx%dx%d input, %zu convolutions, %.4f GFLOP\n", unet::kHeight,
+              unet::kWidth, unet::kInChannels, unet::conv_layers().size(), gflop);
+  std::printf("load average at start: %.2f\n", load_average());
+
+  const std::string dir = write_unet();
+  if (dir.empty()) {
+    std::fprintf(stderr, "cannot write the U-Net SavedModel\n");
+    return 1;
+  }
+  std::vector<float> ours;
+  double ours_med = 0, ours_min = 0;
+  {
+    Model m(dir, {1, unet::kHeight, unet::kWidth, unet::kInChannels}, unet::input_nhwc());
+    if (!m.error().empty() || !m.run(&ours) || !m.time(runs, &ours_med, &ours_min)) {
+      std::fprintf(stderr, "runtime failed: %s\n", m.error().c_str());
+      remove_dir(dir);
+      return 1;
+    }
+  }
+  std::vector<float> theirs;
+  double cv_med = 0, cv_min = 0;
+  int cv_threads = 0;
+  const bool cv_ok = run_opencv(runs, dir + "/opencv_output.f32", &cv_med, &cv_min, &cv_threads, &theirs);
+  remove_dir(dir);
+  std::printf("runtime (C API): median %.1f ms, min %.1f ms, %.1f GFLOP/s\n", ours_med, ours_min,
+              gflop / ours_med * 1e3);
+  if (!cv_ok || theirs.size() != ours.size()) {
+    std::fprintf(stderr, "OpenCV DNN run failed or gave %zu values (expected %zu)\n", theirs.size(), ours.size());
+    return 1;
+  }
+  double max_diff = 0, max_abs = 0;
+  for (size_t i = 0; i < ours.size(); ++i) {
+    max_diff = std::max(max_diff, static_cast<double>(std::fabs(ours[i] - theirs[i])));
+    max_abs = std::max(max_abs, static_cast<double>(std::fabs(theirs[i])));
+  }
+  std::printf("OpenCV DNN (%d threads): median %.1f ms, min %.1f ms, %.1f GFLOP/s\n", cv_threads, cv_med,
+              cv_min, gflop / cv_med * 1e3);
+  std::printf("speed-up over OpenCV DNN: %.2fx (medians)\n", cv_med / ours_med);
+  std::printf("outputs: max |diff| %.3g, max |value| %.3g -> %s\n", max_diff, max_abs,
+              max_diff <= 1e-3 * std::max(1.0, max_abs) ? "agree" : "DISAGREE");
+
+  const double peak1 = unet::fma_peak_gflops(1, 0.5);
+  const double peak2 = unet::fma_peak_gflops(2, 0.5);
+  std::printf("FP32 peak (AVX-512 FMA loop): %.1f GFLOP/s on one core, %.1f on two\n", peak1, peak2);
+
+  const std::string conv_dir = write_conv();
+  double conv_med = 0, conv_min = 0;
+  {
+    Model m(conv_dir, {1, kConvH, kConvW, kConvC}, conv_input());
+    if (!m.error().empty() || !m.time(runs, &conv_med, &conv_min)) {
+      std::fprintf(stderr, "convolution model failed: %s\n", m.error().c_str());
+      remove_dir(conv_dir);
+      return 1;
+    }
+  }
+  remove_dir(conv_dir);
+  const double conv_gflops = conv_gflop() / conv_med * 1e3;
+  std::printf("3x3 Conv2D 1x%dx%dx%d -> %d (%.3f GFLOP): median %.2f ms, %.1f GFLOP/s = %.0f%% of the "
+              "two-core peak\n",
+              kConvH, kConvW, kConvC, kConvC, conv_gflop(), conv_med, conv_gflops, 100.0 * conv_gflops / peak2);
+  std::printf("load average at end: %.2f\n", load_average());
+  return max_diff <= 1e-3 * std::max(1.0, max_abs) ? 0 : 1;
+}
+
+// Google Benchmark cases (time per TF_SessionRun; GFLOP/s as a counter).
+void run_model_benchmark(benchmark::State& state, const std::string& dir, const std::vector<int64_t>& dims,
+                         const std::vector<float>& input, double gflop) {
+  if (dir.empty()) {
+    state.SkipWithError("model not written");
+    return;
+  }
+  {
+    Model m(dir, dims, input);
+    if (!m.error().empty() || !m.run()) {
+      state.SkipWithError(m.error().c_str());
+    } else {
+      for (auto _ : state) {
+        if (!m.run()) {
+          state.SkipWithError(m.error().c_str());
+          break;
+        }
+      }
+      state.counters["GFLOP/s"] = benchmark::Counter(gflop * 1e9, benchmark::Counter::kIsIterationInvariantRate);
+    }
+  }
+  remove_dir(dir);
+}
+
+void BM_RuntimeUnet(benchmark::State& state) {
+  run_model_benchmark(state, write_unet(), {1, unet::kHeight, unet::kWidth, unet::kInChannels}, unet::input_nhwc(),
+                      unet::gflop());
+}
+BENCHMARK(BM_RuntimeUnet)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_RuntimeConv3x3(benchmark::State& state) {
+  run_model_benchmark(state, write_conv(), {1, kConvH, kConvW, kConvC}, conv_input(), conv_gflop());
+}
+BENCHMARK(BM_RuntimeConv3x3)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+
+void BM_FmaPeak(benchmark::State& state) {
+  const int64_t rounds = 1 << 20;
+  float seed = 0.f;
+  for (auto _ : state) {
+    seed = unet::fma_rounds(rounds, seed * 1e-30f);
+    benchmark::DoNotOptimize(seed);
+  }
+  state.counters["GFLOP/s"] = benchmark::Counter(unet::fma_flop(rounds), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_FmaPeak)->Threads(1)->Threads(2)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 10;
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--runs=", 7) == 0) {
+      runs = std::max(1, std::atoi(argv[i] + 7));
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  const int rc = summary(runs);
+  int n = static_cast<int>(rest.size());
+  benchmark::Initialize(&n, rest.data());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return rc;
+}
