@@ -65,7 +65,11 @@ Status read_block(std::string_view file, const BlockHandle& handle, const std::s
       if (!snappy::GetUncompressedLength(data, n, &length)) {
         return data_loss(where + ": corrupt Snappy header");
       }
-      if (length > (size_t{1} << 31)) return data_loss(where + ": implausible Snappy length");
+      // The header's length is only a claim: validate the whole stream before
+      // allocating, so a few corrupt bytes cannot make us zero-fill gigabytes.
+      if (length > (size_t{1} << 31) || !snappy::IsValidCompressedBuffer(data, n)) {
+        return data_loss(where + ": corrupt Snappy data");
+      }
       contents->resize(length);
       if (!snappy::RawUncompress(data, n, contents->data())) {
         return data_loss(where + ": corrupt Snappy data");
