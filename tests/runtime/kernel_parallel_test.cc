@@ -1,0 +1,145 @@
+// Kernels on tensors big enough to take their multi-threaded paths (at
+// least kParallelMinElements elements), checked element by element against
+// plain loops, and the buffer recycling behind Tensor::allocate.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/buffer_cache.h"
+#include "kernel_testing.h"
+#include "kernels/parallel.h"
+
+namespace qtf {
+namespace {
+
+using namespace qtf::testing;  // NOLINT: test helpers
+
+// Values with both signs and no simple period, so a misplaced element shows.
+std::vector<float> pattern(int64_t n, float offset = 0.f) {
+  std::vector<float> v(static_cast<size_t>(n));
+  for (int64_t i = 0; i < n; ++i) v[static_cast<size_t>(i)] = std::sin(0.37f * static_cast<float>(i)) * 5.f + offset;
+  return v;
+}
+
+constexpr int64_t kBig = kParallelMinElements * 3 + 17;  // uneven split between threads
+
+TEST(ParallelKernels, ReluOnABigTensorInPlaceAndCopied) {
+  Node node("Relu");
+  node.attr("T", TF_FLOAT);
+  const std::vector<float> x = pattern(kBig);
+  Tensor shared = make<float>({kBig}, x);
+  Tensor keep = shared;  // a second holder forces a new output buffer
+  const Tensor copied = node.run1({shared});
+  EXPECT_NE(copied.raw(), keep.raw());
+  const Tensor in_place = node.run1({make<float>({kBig}, x)});
+  const std::vector<float> a = values<float>(copied), b = values<float>(in_place);
+  ASSERT_EQ(a.size(), x.size());
+  for (size_t i = 0; i < x.size(); ++i) {
+    ASSERT_EQ(a[i], std::max(x[i], 0.f)) << i;
+    ASSERT_EQ(b[i], a[i]) << i;
+  }
+  EXPECT_EQ(values<float>(keep), x) << "the shared input must not be overwritten";
+}
+
+TEST(ParallelKernels, BiasAddOnManyRows) {
+  const int64_t rows = kParallelMinElements / 8 + 5, channels = 24;
+  Node node("BiasAdd");
+  node.attr("T", TF_FLOAT);
+  const std::vector<float> x = pattern(rows * channels), b = pattern(channels, 1.f);
+  const std::vector<float> y = values<float>(node.run1({make<float>({1, rows, 1, channels}, x), make<float>({channels}, b)}));
+  ASSERT_EQ(y.size(), x.size());
+  for (int64_t r = 0; r < rows; ++r) {
+    for (int64_t c = 0; c < channels; ++c) {
+      const size_t i = static_cast<size_t>(r * channels + c);
+      ASSERT_EQ(y[i], x[i] + b[static_cast<size_t>(c)]) << r << "," << c;
+    }
+  }
+}
+
+TEST(ParallelKernels, ConcatOfBigImagesAlongChannels) {
+  const int64_t h = 64, w = 160, ca = 5, cb = 3;
+  Node node("ConcatV2");
+  node.attr("T", TF_FLOAT).attr("N", 2);
+  const std::vector<float> a = pattern(h * w * ca), b = pattern(h * w * cb, 100.f);
+  const Tensor y = node.run1({make<float>({1, h, w, ca}, a), make<float>({1, h, w, cb}, b), scalar<int32_t>(3)});
+  ASSERT_EQ(y.shape(), (Shape{1, h, w, ca + cb}));
+  const float* p = y.data<float>();
+  for (int64_t px = 0; px < h * w; ++px) {
+    for (int64_t c = 0; c < ca + cb; ++c) {
+      const float want = c < ca ? a[static_cast<size_t>(px * ca + c)] : b[static_cast<size_t>(px * cb + c - ca)];
+      ASSERT_EQ(p[px * (ca + cb) + c], want) << px << "," << c;
+    }
+  }
+}
+
+TEST(ParallelKernels, NearestUpsamplingOfABatch) {
+  const int64_t n = 2, h = 33, w = 70, c = 4, oh = 66, ow = 140;
+  Node node("ResizeNearestNeighbor");
+  node.attr("T", TF_FLOAT);
+  const std::vector<float> x = pattern(n * h * w * c);
+  const Tensor y = node.run1({make<float>({n, h, w, c}, x), make<int32_t>({2}, {oh, ow})});
+  ASSERT_EQ(y.shape(), (Shape{n, oh, ow, c}));
+  const float* p = y.data<float>();
+  for (int64_t b = 0; b < n; ++b) {
+    for (int64_t i = 0; i < oh; ++i) {
+      for (int64_t j = 0; j < ow; ++j) {
+        for (int64_t k = 0; k < c; ++k) {
+          // Exact 2x: output (i, j) comes from input (i / 2, j / 2).
+          const float want = x[static_cast<size_t>(((b * h + i / 2) * w + j / 2) * c + k)];
+          ASSERT_EQ(p[((b * oh + i) * ow + j) * c + k], want) << b << "," << i << "," << j << "," << k;
+        }
+      }
+    }
+  }
+}
+
+TEST(BufferCache, ReusesLargeBuffersOfTheSameSizeOnly) {
+  const size_t big = kMinCachedBytes * 2;
+  void* first = acquire_buffer(big);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % kBufferAlignment, 0u);
+  const size_t before = cached_buffer_bytes();
+  release_buffer(first, big);
+  EXPECT_EQ(cached_buffer_bytes(), before + big);
+  // Another size does not take it.
+  void* other = acquire_buffer(big + kBufferAlignment);
+  EXPECT_NE(other, first);
+  EXPECT_EQ(cached_buffer_bytes(), before + big);
+  // The same size does, and it leaves the cache.
+  void* again = acquire_buffer(big);
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(cached_buffer_bytes(), before);
+  release_buffer(again, big);
+  release_buffer(other, big + kBufferAlignment);
+}
+
+TEST(BufferCache, SmallBuffersAreNotKept) {
+  const size_t small = kMinCachedBytes / 2;
+  const size_t before = cached_buffer_bytes();
+  release_buffer(acquire_buffer(small), small);
+  EXPECT_EQ(cached_buffer_bytes(), before);
+}
+
+TEST(BufferCache, TensorsGiveTheirBuffersBackWhenTheLastCopyGoes) {
+  const int64_t n = static_cast<int64_t>(kMinCachedBytes / sizeof(float)) + 1000;
+  const size_t before = cached_buffer_bytes();
+  void* raw = nullptr;
+  {
+    Tensor a = Tensor::allocate(TF_FLOAT, {n});
+    raw = a.raw();
+    Tensor b = a;
+    a = Tensor();
+    EXPECT_EQ(cached_buffer_bytes(), before) << "still held by a copy";
+  }
+  EXPECT_GT(cached_buffer_bytes(), before);
+  // A tensor of the same size gets the same memory back, and owns it alone.
+  Tensor c = Tensor::allocate(TF_FLOAT, {n});
+  EXPECT_EQ(c.raw(), raw);
+  EXPECT_TRUE(c.is_sole_owner());
+  EXPECT_EQ(cached_buffer_bytes(), before);
+}
+
+}  // namespace
+}  // namespace qtf
