@@ -8,8 +8,9 @@
 // the Google Benchmark cases. OpenCV runs in the helper process
 // unet_reference_opencv (see opencv_unet.cc for why).
 //
-//   unet_reference_bench [--runs=N] [benchmark flags]
+//   unet_reference_bench [--runs=N] [--no_summary] [benchmark flags]
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,19 +116,29 @@ class Model {
     return true;
   }
 
-  // Median and minimum milliseconds of `runs` runs after one warm-up run.
-  bool time(int runs, double* median_ms, double* min_ms) {
+  // Median and minimum milliseconds of `runs` runs after one warm-up run,
+  // and the process CPU time (all threads) per run in ms when asked.
+  bool time(int runs, double* median_ms, double* min_ms, double* cpu_ms = nullptr) {
     if (!run()) return false;
+    const double cpu0 = process_cpu_ms();
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
       const auto t0 = std::chrono::steady_clock::now();
       if (!run()) return false;
       ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
+    if (cpu_ms != nullptr) *cpu_ms = (process_cpu_ms() - cpu0) / runs;
     std::sort(ms.begin(), ms.end());
     *median_ms = ms[ms.size() / 2];
     *min_ms = ms.front();
     return true;
+  }
+
+  static double process_cpu_ms() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return 1e3 * static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-3 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
   }
 
  private:
@@ -188,15 +199,17 @@ std::string self_dir() {
 }
 
 // Runs the OpenCV helper; fills its median/min and output.
-bool run_opencv(int runs, const std::string& out_path, double* median_ms, double* min_ms, int* threads,
-                std::vector<float>* out) {
+bool run_opencv(int runs, const std::string& out_path, double* median_ms, double* min_ms, double* cpu_ms,
+                int* threads, std::vector<float>* out) {
   const std::string cmd = "'" + self_dir() + "/unet_reference_opencv' '" + out_path + "' " + std::to_string(runs);
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return false;
   char line[256] = {0};
   bool parsed = false;
   while (std::fgets(line, sizeof(line), p) != nullptr) {
-    if (std::sscanf(line, "opencv_ms %lf %lf threads %d", median_ms, min_ms, threads) == 3) parsed = true;
+    if (std::sscanf(line, "opencv_ms %lf %lf cpu_ms %lf threads %d", median_ms, min_ms, cpu_ms, threads) == 4) {
+      parsed = true;
+    }
   }
   const int rc = pclose(p);
   return parsed && rc == 0 && unet::read_floats(out_path, out);
@@ -224,22 +237,22 @@ int summary(int runs) {
     return 1;
   }
   std::vector<float> ours;
-  double ours_med = 0, ours_min = 0;
+  double ours_med = 0, ours_min = 0, ours_cpu = 0;
   {
     Model m(dir, {1, unet::kHeight, unet::kWidth, unet::kInChannels}, unet::input_nhwc());
-    if (!m.error().empty() || !m.run(&ours) || !m.time(runs, &ours_med, &ours_min)) {
+    if (!m.error().empty() || !m.run(&ours) || !m.time(runs, &ours_med, &ours_min, &ours_cpu)) {
       std::fprintf(stderr, "runtime failed: %s\n", m.error().c_str());
       remove_dir(dir);
       return 1;
     }
   }
   std::vector<float> theirs;
-  double cv_med = 0, cv_min = 0;
+  double cv_med = 0, cv_min = 0, cv_cpu = 0;
   int cv_threads = 0;
-  const bool cv_ok = run_opencv(runs, dir + "/opencv_output.f32", &cv_med, &cv_min, &cv_threads, &theirs);
+  const bool cv_ok = run_opencv(runs, dir + "/opencv_output.f32", &cv_med, &cv_min, &cv_cpu, &cv_threads, &theirs);
   remove_dir(dir);
-  std::printf("runtime (C API): median %.1f ms, min %.1f ms, %.1f GFLOP/s\n", ours_med, ours_min,
-              gflop / ours_med * 1e3);
+  std::printf("runtime (C API): median %.1f ms, min %.1f ms, %.1f GFLOP/s; CPU %.1f ms per run\n", ours_med,
+              ours_min, gflop / ours_med * 1e3, ours_cpu);
   if (!cv_ok || theirs.size() != ours.size()) {
     std::fprintf(stderr, "OpenCV DNN run failed or gave %zu values (expected %zu)\n", theirs.size(), ours.size());
     return 1;
@@ -249,9 +262,10 @@ int summary(int runs) {
     max_diff = std::max(max_diff, static_cast<double>(std::fabs(ours[i] - theirs[i])));
     max_abs = std::max(max_abs, static_cast<double>(std::fabs(theirs[i])));
   }
-  std::printf("OpenCV DNN (%d threads): median %.1f ms, min %.1f ms, %.1f GFLOP/s\n", cv_threads, cv_med,
-              cv_min, gflop / cv_med * 1e3);
-  std::printf("speed-up over OpenCV DNN: %.2fx (medians)\n", cv_med / ours_med);
+  std::printf("OpenCV DNN (%d threads): median %.1f ms, min %.1f ms, %.1f GFLOP/s; CPU %.1f ms per run\n",
+              cv_threads, cv_med, cv_min, gflop / cv_med * 1e3, cv_cpu);
+  std::printf("speed-up over OpenCV DNN: %.2fx (medians), %.2fx (minima), %.2fx (CPU time)\n", cv_med / ours_med,
+              cv_min / ours_min, cv_cpu / ours_cpu);
   std::printf("outputs: max |diff| %.3g, max |value| %.3g -> %s\n", max_diff, max_abs,
               max_diff <= 1e-3 * std::max(1.0, max_abs) ? "agree" : "DISAGREE");
 
@@ -328,15 +342,18 @@ BENCHMARK(BM_FmaPeak)->Threads(1)->Threads(2)->UseRealTime();
 
 int main(int argc, char** argv) {
   int runs = 10;
+  bool with_summary = true;
   std::vector<char*> rest;
   for (int i = 0; i < argc; ++i) {
     if (std::strncmp(argv[i], "--runs=", 7) == 0) {
       runs = std::max(1, std::atoi(argv[i] + 7));
+    } else if (std::strcmp(argv[i], "--no_summary") == 0) {
+      with_summary = false;
     } else {
       rest.push_back(argv[i]);
     }
   }
-  const int rc = summary(runs);
+  const int rc = with_summary ? summary(runs) : 0;
   int n = static_cast<int>(rest.size());
   benchmark::Initialize(&n, rest.data());
   benchmark::RunSpecifiedBenchmarks();

@@ -1,4 +1,7 @@
 // ConcatV2: joins N tensors along an existing axis (last input).
+#include <cstring>
+#include <vector>
+
 #include "core/kernel.h"
 #include "kernels/index_input.h"
 #include "kernels/parallel.h"
@@ -44,15 +47,35 @@ class ConcatV2Kernel : public OpKernel {
     for (int64_t d = 0; d < axis; ++d) outer *= out_shape[static_cast<size_t>(d)];
     if (outer == 0 || out.num_elements() == 0) return Status::ok();
     const int64_t out_row = out.num_elements() / outer;
-    int64_t column = 0;
+    if (dtype_ == TF_STRING) {
+      int64_t column = 0;
+      for (int i = 0; i < n; ++i) {
+        const Tensor& t = ctx.input(i);
+        const int64_t row = t.num_elements() / outer;
+        for (int64_t o = 0; o < outer; ++o) copy_elements(t, o * row, out, o * out_row + column, row);
+        column += row;
+      }
+      return Status::ok();
+    }
+    // Fixed-size elements: one pass over the output rows, each filled from
+    // every input in turn (a channel concat of NHWC images has a row per
+    // pixel, so the per-row work must stay a bare memcpy).
+    const size_t es = dtype_size(dtype_);
+    std::vector<const char*> src(static_cast<size_t>(n));
+    std::vector<size_t> row_bytes(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-      const Tensor& t = ctx.input(i);
-      const int64_t row = t.num_elements() / outer;
-      // Strings are copied one std::string at a time: keep them on one thread.
-      const bool parallel = dtype_ != TF_STRING && outer * row >= kParallelMinElements;
-#pragma omp parallel for schedule(static) if (parallel)
-      for (int64_t o = 0; o < outer; ++o) copy_elements(t, o * row, out, o * out_row + column, row);
-      column += row;
+      src[static_cast<size_t>(i)] = static_cast<const char*>(ctx.input(i).raw());
+      row_bytes[static_cast<size_t>(i)] = static_cast<size_t>(ctx.input(i).num_elements() / outer) * es;
+    }
+    char* dst = static_cast<char*>(out.raw());
+    const size_t out_bytes = static_cast<size_t>(out_row) * es;
+#pragma omp parallel for schedule(static) if (out.num_elements() >= kParallelMinElements)
+    for (int64_t o = 0; o < outer; ++o) {
+      char* d = dst + static_cast<size_t>(o) * out_bytes;
+      for (size_t i = 0; i < src.size(); ++i) {
+        std::memcpy(d, src[i] + static_cast<size_t>(o) * row_bytes[i], row_bytes[i]);
+        d += row_bytes[i];
+      }
     }
     return Status::ok();
   }
