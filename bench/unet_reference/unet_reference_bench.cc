@@ -229,7 +229,11 @@ int summary(int runs) {
   const double gflop = unet::gflop();
   std::printf("reference U-Net: 1x%dx%dx%d input, %zu convolutions, %.4f GFLOP\n", unet::kHeight,
               unet::kWidth, unet::kInChannels, unet::conv_layers().size(), gflop);
-  std::printf("load average at start: %.2f\n", load_average());
+  const char* wait_policy = std::getenv("OMP_WAIT_POLICY");
+  // Spinning OpenMP workers take the CPU from the thread with work when the
+  // machine is busy; the policy matters as much as the kernels then.
+  std::printf("load average at start: %.2f, OMP_WAIT_POLICY=%s\n", load_average(),
+              wait_policy != nullptr ? wait_policy : "(unset)");
 
   const std::string dir = write_unet();
   if (dir.empty()) {
