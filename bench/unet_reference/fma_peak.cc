@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -37,33 +39,50 @@ __attribute__((target("avx512f"), noinline)) float fma_rounds(int64_t iterations
   return total;
 }
 
-double fma_peak_gflops(int threads, double seconds) {
-  // Calibrate one chunk to about a millisecond, then run chunks until time is up.
-  const int64_t chunk = 200000;
+namespace {
+
+double thread_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+}  // namespace
+
+PeakRate fma_peak(int threads, double seconds) {
+  const int64_t chunk = 200000;  // about a millisecond per call
   std::atomic<float> sink{0.f};
-  std::vector<double> gflops(static_cast<size_t>(threads), 0.0);
+  std::vector<double> flop(static_cast<size_t>(threads), 0.0), cpu(static_cast<size_t>(threads), 0.0);
   std::vector<std::thread> pool;
+  using clock = std::chrono::steady_clock;
+  const auto start = clock::now();
   for (int t = 0; t < threads; ++t) {
     pool.emplace_back([&, t] {
-      using clock = std::chrono::steady_clock;
       fma_rounds(chunk, 0.f);  // warm up (clock ramp, AVX-512 licence)
-      const auto start = clock::now();
+      const double cpu0 = thread_cpu_seconds();
+      const auto t0 = clock::now();
       int64_t rounds = 0;
-      double elapsed = 0;
       float s = 0;
-      while (elapsed < seconds) {
+      while (std::chrono::duration<double>(clock::now() - t0).count() < seconds) {
         s += fma_rounds(chunk, static_cast<float>(rounds));
         rounds += chunk;
-        elapsed = std::chrono::duration<double>(clock::now() - start).count();
       }
       sink.store(s);
-      gflops[static_cast<size_t>(t)] = fma_flop(rounds) / elapsed * 1e-9;
+      flop[static_cast<size_t>(t)] = fma_flop(rounds);
+      cpu[static_cast<size_t>(t)] = thread_cpu_seconds() - cpu0;
     });
   }
   for (std::thread& th : pool) th.join();
-  double total = 0;
-  for (double g : gflops) total += g;
-  return total;
+  const double elapsed = std::chrono::duration<double>(clock::now() - start).count();
+  PeakRate r;
+  double total_flop = 0, total_cpu = 0;
+  for (size_t t = 0; t < flop.size(); ++t) {
+    total_flop += flop[t];
+    total_cpu += cpu[t];
+  }
+  r.wall = total_flop / elapsed * 1e-9;
+  r.per_cpu = total_cpu > 0 ? total_flop / total_cpu * 1e-9 : 0;
+  return r;
 }
 
 }  // namespace unet

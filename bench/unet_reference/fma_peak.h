@@ -12,7 +12,11 @@ namespace unet {
 float fma_rounds(int64_t iterations, float seed);
 // FLOPs done by fma_rounds(iterations).
 inline double fma_flop(int64_t iterations) { return 2.0 * 12 * 16 * static_cast<double>(iterations); }
-// GFLOP/s measured with `threads` threads each running the loop for about `seconds`.
-double fma_peak_gflops(int threads, double seconds);
+struct PeakRate {
+  double wall = 0;      // GFLOP/s of all threads together over elapsed time
+  double per_cpu = 0;   // GFLOP per CPU-second of one thread (load-independent)
+};
+// `threads` threads each running the loop for about `seconds`.
+PeakRate fma_peak(int threads, double seconds);
 
 }  // namespace unet

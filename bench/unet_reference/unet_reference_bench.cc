@@ -273,15 +273,17 @@ int summary(int runs) {
   std::printf("outputs: max |diff| %.3g, max |value| %.3g -> %s\n", max_diff, max_abs,
               max_diff <= 1e-3 * std::max(1.0, max_abs) ? "agree" : "DISAGREE");
 
-  const double peak1 = unet::fma_peak_gflops(1, 0.5);
-  const double peak2 = unet::fma_peak_gflops(2, 0.5);
-  std::printf("FP32 peak (AVX-512 FMA loop): %.1f GFLOP/s on one core, %.1f on two\n", peak1, peak2);
+  const unet::PeakRate peak1 = unet::fma_peak(1, 0.5);
+  const unet::PeakRate peak2 = unet::fma_peak(2, 0.5);
+  std::printf("FP32 peak (AVX-512 FMA loop): %.1f GFLOP/s on one core, %.1f on two (elapsed time); "
+              "%.1f GFLOP per CPU-second\n",
+              peak1.wall, peak2.wall, peak2.per_cpu);
 
   const std::string conv_dir = write_conv();
-  double conv_med = 0, conv_min = 0;
+  double conv_med = 0, conv_min = 0, conv_cpu = 0;
   {
     Model m(conv_dir, {1, kConvH, kConvW, kConvC}, conv_input());
-    if (!m.error().empty() || !m.time(runs, &conv_med, &conv_min)) {
+    if (!m.error().empty() || !m.time(runs, &conv_med, &conv_min, &conv_cpu)) {
       std::fprintf(stderr, "convolution model failed: %s\n", m.error().c_str());
       remove_dir(conv_dir);
       return 1;
@@ -289,9 +291,11 @@ int summary(int runs) {
   }
   remove_dir(conv_dir);
   const double conv_gflops = conv_gflop() / conv_med * 1e3;
+  const double conv_per_cpu = conv_gflop() / conv_cpu * 1e3;
   std::printf("3x3 Conv2D 1x%dx%dx%d -> %d (%.3f GFLOP): median %.2f ms, %.1f GFLOP/s = %.0f%% of the "
-              "two-core peak\n",
-              kConvH, kConvW, kConvC, kConvC, conv_gflop(), conv_med, conv_gflops, 100.0 * conv_gflops / peak2);
+              "two-core peak; %.1f GFLOP per CPU-second = %.0f%% of the FMA loop's\n",
+              kConvH, kConvW, kConvC, kConvC, conv_gflop(), conv_med, conv_gflops, 100.0 * conv_gflops / peak2.wall,
+              conv_per_cpu, 100.0 * conv_per_cpu / peak2.per_cpu);
   std::printf("load average at end: %.2f\n", load_average());
   return max_diff <= 1e-3 * std::max(1.0, max_abs) ? 0 : 1;
 }
