@@ -15,7 +15,9 @@ namespace {
 // The bundle format version this reader understands (TensorFlow's kTensorBundleVersion).
 constexpr int kBundleConsumerVersion = 1;
 
-bool readable_numeric(DataType dtype) {
+// Takes the stored enum value as an int: a corrupt entry may hold a number
+// outside TF_DataType, which must not be converted before it is checked.
+bool readable_numeric(int dtype) {
   switch (dtype) {
     case TF_FLOAT: case TF_DOUBLE: case TF_INT8: case TF_INT16: case TF_INT32: case TF_INT64:
     case TF_UINT8: case TF_UINT16: case TF_UINT32: case TF_UINT64: case TF_BOOL: case TF_HALF:
@@ -124,10 +126,14 @@ Status BundleReader::read(const std::string& key, Tensor* out) {
   if (entry.slices_size() > 0) {
     return unimplemented(where + " is partitioned into slices, which are not supported");
   }
-  const auto dtype = static_cast<DataType>(entry.dtype());
-  if (!readable_numeric(dtype) && dtype != TF_STRING) {
-    return unimplemented(where + " has unsupported type " + dtype_name(dtype));
+  const int stored_dtype = entry.dtype();
+  if (!readable_numeric(stored_dtype) && stored_dtype != TF_STRING) {
+    const bool known = stored_dtype >= 0 && stored_dtype <= TF_FLOAT8_E4M3FN;
+    return unimplemented(where + " has unsupported type " +
+                         (known ? std::string(dtype_name(static_cast<DataType>(stored_dtype)))
+                                : std::to_string(stored_dtype)));
   }
+  const auto dtype = static_cast<DataType>(stored_dtype);
   Shape shape;
   int64_t count = 0;
   QTF_RETURN_IF_ERROR(shape_from_entry(entry, where, &shape, &count));
