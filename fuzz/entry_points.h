@@ -169,7 +169,8 @@ inline qtf::Status run_saved_model_input(const uint8_t* data, size_t size, const
   return result;
 }
 
-// `dir` must exist; its contents are replaced. Returns the first error.
+// `dir` must exist; its contents are replaced. Every key is read; the result
+// has the first failure's code and all failures' messages.
 inline qtf::Status run_checkpoint_input(const uint8_t* data, size_t size, const std::string& dir) {
   clear_folder(dir);
   const std::string prefix = dir + "/variables";
@@ -178,13 +179,16 @@ inline qtf::Status run_checkpoint_input(const uint8_t* data, size_t size, const 
   }
   qtf::BundleReader reader;
   QTF_RETURN_IF_ERROR(reader.open(prefix));
-  qtf::Status first;
+  TF_Code code = TF_OK;
+  std::string messages;
   for (const std::string& key : reader.keys()) {
     qtf::Tensor tensor;
     const qtf::Status s = reader.read(key, &tensor);
-    if (first.is_ok() && !s.is_ok()) first = s;
+    if (s.is_ok()) continue;
+    if (code == TF_OK) code = s.code();
+    messages += (messages.empty() ? "" : "; ") + s.message();
   }
-  return first;
+  return code == TF_OK ? qtf::Status::ok() : qtf::Status(code, messages);
 }
 
 }  // namespace qfuzz
