@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/buffer_cache.h"
@@ -89,6 +90,48 @@ TEST(ParallelKernels, NearestUpsamplingOfABatch) {
           // Exact 2x: output (i, j) comes from input (i / 2, j / 2).
           const float want = x[static_cast<size_t>(((b * h + i / 2) * w + j / 2) * c + k)];
           ASSERT_EQ(p[((b * oh + i) * ow + j) * c + k], want) << b << "," << i << "," << j << "," << k;
+        }
+      }
+    }
+  }
+}
+
+// Broadcasting binary ops: the plan shapes that run threaded (one or two
+// merged dimensions, long single rows cut into blocks) and one that does not.
+TEST(ParallelKernels, BroadcastingBinaryOpsOnBigTensors) {
+  struct Case {
+    const char* op;
+    Shape x, y;
+  };
+  const int64_t h = 96, w = 200, c = 7;
+  const Case cases[] = {
+      {"AddV2", {1, h, w, c}, {1, h, w, c}},  // one flat row, cut into blocks
+      {"Mul", {1, h, w, c}, {c}},             // rows x channels
+      {"Sub", {}, {1, h, w, c}},              // scalar first
+      {"Maximum", {1, h, 1, c}, {1, 1, w, c}},  // three merged dimensions: single-threaded
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.op);
+    Node node(k.op);
+    node.attr("T", TF_FLOAT);
+    const std::vector<float> xv = pattern(num_elements(k.x)), yv = pattern(num_elements(k.y), 0.5f);
+    const Tensor z = node.run1({make<float>(k.x, xv), make<float>(k.y, yv)});
+    ASSERT_EQ(z.shape(), (Shape{1, h, w, c}));
+    // Reference by explicit index arithmetic on the 4-D output.
+    const auto at = [&](const Shape& s, const std::vector<float>& v, int64_t i, int64_t j, int64_t ch) {
+      if (s.empty()) return v[0];
+      if (s.size() == 1) return v[static_cast<size_t>(ch)];
+      const int64_t ii = s[1] == 1 ? 0 : i, jj = s[2] == 1 ? 0 : j;
+      return v[static_cast<size_t>((ii * s[2] + jj) * s[3] + ch)];
+    };
+    const float* p = z.data<float>();
+    for (int64_t i = 0; i < h; ++i) {
+      for (int64_t j = 0; j < w; ++j) {
+        for (int64_t ch = 0; ch < c; ++ch) {
+          const float a = at(k.x, xv, i, j, ch), b = at(k.y, yv, i, j, ch);
+          const std::string op = k.op;
+          const float want = op == "AddV2" ? a + b : op == "Mul" ? a * b : op == "Sub" ? a - b : std::max(a, b);
+          ASSERT_EQ(p[(i * w + j) * c + ch], want) << i << "," << j << "," << ch;
         }
       }
     }
