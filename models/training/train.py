@@ -33,7 +33,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 POOL_PER_IMAGE = 40
 CROP = 256
 BATCH = 4
-STEPS = {"sky": 2000, "ground": 1000, "indoor_depth": 700, "outdoor_depth": 900}
+STEPS = {"sky": 1800, "ground": 600, "indoor_depth": 400, "outdoor_depth": 600}
 MODEL_DIRS = {"sky": "sky_segm_model", "ground": "ground_segm_model",
               "indoor_depth": "indoor_depth_model", "outdoor_depth": "outdoor_depth_model"}
 
@@ -50,11 +50,17 @@ def make_pool(names, seed):
     return pool
 
 
-def batches(pool, rng, steps):
+# The sky through the forest canopy is the hardest sky to learn: its samples
+# are drawn this many times as often when fitting the sky network.
+SKY_OVERSAMPLE = {"forest": 4.0}
+
+
+def batches(pool, rng, steps, weights=None):
     for _ in range(steps):
         xs, ls, ds = [], [], []
         for _ in range(BATCH):
-            _, x, label, log_depth = pool[rng.randint(len(pool))]
+            pick = rng.randint(len(pool)) if weights is None else rng.choice(len(pool), p=weights)
+            _, x, label, log_depth = pool[pick]
             shift = rng.randint(x.shape[1])
             x, label, log_depth = (np.roll(a, shift, axis=1) for a in (x, label, log_depth))
             if rng.rand() < 0.5:
@@ -87,7 +93,11 @@ def fit(kind, pool, seed):
     opt = torch.optim.Adam(net.parameters(), lr=3e-3)
     sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=3e-3, total_steps=steps, pct_start=0.1)
     start, running = time.time(), 0.0
-    for step, (x, label, log_depth) in enumerate(batches(pool, rng, steps)):
+    weights = None
+    if kind == "sky":
+        weights = np.array([SKY_OVERSAMPLE.get(p[0], 1.0) for p in pool])
+        weights /= weights.sum()
+    for step, (x, label, log_depth) in enumerate(batches(pool, rng, steps, weights)):
         if kind == "sky":
             y = torch.from_numpy((label == lab.SKY).astype(np.float32))[:, None]
             loss = F.binary_cross_entropy_with_logits(net.logits(x), y)
