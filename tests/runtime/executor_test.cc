@@ -290,5 +290,15 @@ TEST_F(ExecutorTest, BadReferencesAreReportedWhenNeeded) {
   EXPECT_EQ(run({{"x", floats({1}, {1})}}, {"ok:1"}, &out).code(), TF_INVALID_ARGUMENT);
 }
 
+TEST_F(ExecutorTest, OutOfRangeTypeNumbersAreRejected) {
+  add(placeholder("x", DT_FLOAT, {1}));
+  add(node("corrupt", "Identity", {"x"}, {{"T", type_attr(static_cast<tensorflow::DataType>(81))}}));
+  load();
+  std::vector<Tensor> out;
+  const Status s = run({{"x", floats({1}, {1})}}, {"corrupt"}, &out);
+  EXPECT_EQ(s.code(), TF_INVALID_ARGUMENT);
+  EXPECT_NE(s.message().find("invalid data type 81"), std::string::npos) << s.message();
+}
+
 }  // namespace
 }  // namespace qtf

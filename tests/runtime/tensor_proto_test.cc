@@ -107,6 +107,12 @@ TEST(TensorProto, RejectsBadContentAndShapes) {
   short_strings.set_tensor_content(content);
   EXPECT_EQ(tensor_from_proto(short_strings, "", &t).code(), TF_INVALID_ARGUMENT);
 
+  auto out_of_range = proto(tensorflow::DT_FLOAT, {1});
+  out_of_range.set_dtype(static_cast<tensorflow::DataType>(93));
+  s = tensor_from_proto(out_of_range, "", &t);
+  EXPECT_EQ(s.code(), TF_INVALID_ARGUMENT);
+  EXPECT_NE(s.message().find("93"), std::string::npos) << s.message();
+
   auto variant = proto(tensorflow::DT_VARIANT, {1});
   EXPECT_EQ(tensor_from_proto(variant, "", &t).code(), TF_UNIMPLEMENTED);
 }

@@ -1,6 +1,7 @@
 #include "graph/op_signature.h"
 
 #include "core/kernel.h"
+#include "util/dtype_range.h"
 
 namespace qtf {
 
@@ -44,16 +45,25 @@ Status arg_layout(const google::protobuf::RepeatedPtrField<tensorflow::OpDef::Ar
     if (!arg.type_list_attr().empty()) {
       const tensorflow::AttrValue* list = nullptr;
       QTF_RETURN_IF_ERROR(attr(arg.type_list_attr(), &list));
-      for (int t : list->list().type()) out->types.push_back(static_cast<DataType>(t));
+      for (int t : list->list().type()) {
+        if (!dtype_in_range(t)) return invalid_argument(where + "invalid data type " + std::to_string(t));
+        out->types.push_back(to_dtype(t));
+      }
     } else {
-      DataType type = static_cast<DataType>(arg.type());
+      if (!dtype_in_range(arg.type())) {
+        return invalid_argument(where + "invalid data type " + std::to_string(arg.type()));
+      }
+      DataType type = to_dtype(arg.type());
       if (!arg.type_attr().empty()) {
         const tensorflow::AttrValue* value = nullptr;
         QTF_RETURN_IF_ERROR(attr(arg.type_attr(), &value));
         if (value->value_case() != tensorflow::AttrValue::kType) {
           return invalid_argument(where + "attr '" + arg.type_attr() + "' is not a type");
         }
-        type = static_cast<DataType>(value->type());
+        if (!dtype_in_range(value->type())) {
+          return invalid_argument(where + "invalid data type " + std::to_string(value->type()));
+        }
+        type = to_dtype(value->type());
       }
       int64_t count = 1;
       if (!arg.number_attr().empty()) {

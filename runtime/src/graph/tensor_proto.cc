@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "util/coding.h"
+#include "util/dtype_range.h"
 
 namespace qtf {
 namespace {
@@ -88,7 +89,10 @@ Status shape_from_proto(const tensorflow::TensorShapeProto& proto, const std::st
 
 Status tensor_from_proto(const tensorflow::TensorProto& proto, const std::string& where,
                          Tensor* out) {
-  const auto dtype = static_cast<DataType>(proto.dtype());
+  if (!dtype_in_range(proto.dtype())) {
+    return invalid_argument(where + "invalid data type " + std::to_string(proto.dtype()));
+  }
+  const DataType dtype = to_dtype(proto.dtype());
   Shape shape;
   QTF_RETURN_IF_ERROR(shape_from_proto(proto.tensor_shape(), where, &shape));
   const int64_t n = num_elements(shape);

@@ -8,7 +8,7 @@ namespace {
 
 class RestoreV2Kernel : public OpKernel {
  public:
-  RestoreV2Kernel(const NodeAttrs& attrs, Status* status) : attrs_(attrs) {
+  RestoreV2Kernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
     *status = attrs.get_type_list("dtypes", &dtypes_);
   }
 
@@ -17,12 +17,12 @@ class RestoreV2Kernel : public OpKernel {
     const Tensor& names = ctx.input(1);
     const Tensor& slices = ctx.input(2);
     if (prefix.dtype() != TF_STRING || prefix.num_elements() != 1) {
-      return invalid_argument(attrs_.where() + "prefix must be a single string");
+      return invalid_argument(where_ + "prefix must be a single string");
     }
     if (names.dtype() != TF_STRING || slices.dtype() != TF_STRING ||
         names.num_elements() != static_cast<int64_t>(dtypes_.size()) ||
         slices.num_elements() != static_cast<int64_t>(dtypes_.size())) {
-      return invalid_argument(attrs_.where() + "expects " + std::to_string(dtypes_.size()) +
+      return invalid_argument(where_ + "expects " + std::to_string(dtypes_.size()) +
                               " tensor names and slice specs");
     }
     BundleReader reader;
@@ -30,12 +30,12 @@ class RestoreV2Kernel : public OpKernel {
     for (size_t i = 0; i < dtypes_.size(); ++i) {
       const std::string& key = names.string_values()[i];
       if (!slices.string_values()[i].empty()) {
-        return unimplemented(attrs_.where() + "restoring a slice of '" + key + "' is not supported");
+        return unimplemented(where_ + "restoring a slice of '" + key + "' is not supported");
       }
       Tensor value;
       QTF_RETURN_IF_ERROR(reader.read(key, &value));
       if (value.dtype() != dtypes_[i]) {
-        return invalid_argument(attrs_.where() + "checkpoint tensor '" + key + "' is " +
+        return invalid_argument(where_ + "checkpoint tensor '" + key + "' is " +
                                 dtype_name(value.dtype()) + ", expected " + dtype_name(dtypes_[i]));
       }
       ctx.set_output(static_cast<int>(i), std::move(value));
@@ -44,7 +44,7 @@ class RestoreV2Kernel : public OpKernel {
   }
 
  private:
-  NodeAttrs attrs_;
+  std::string where_;  // message prefix naming the node
   std::vector<DataType> dtypes_;
 };
 

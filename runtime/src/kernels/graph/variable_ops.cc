@@ -20,9 +20,9 @@ Tensor owned_copy(const Tensor& t) {
   return copy;
 }
 
-Status handle_variable(const NodeAttrs& attrs, const Tensor& handle, Variable** out) {
+Status handle_variable(const std::string& where, const Tensor& handle, Variable** out) {
   if (handle.dtype() != TF_RESOURCE || !handle.variable()) {
-    return invalid_argument(attrs.where() + "input 0 is not a resource handle");
+    return invalid_argument(where + "input 0 is not a resource handle");
   }
   *out = handle.variable().get();
   return Status::ok();
@@ -61,19 +61,19 @@ class VarHandleOpKernel : public OpKernel {
 
 class ReadVariableOpKernel : public OpKernel {
  public:
-  ReadVariableOpKernel(const NodeAttrs& attrs, Status* status) : attrs_(attrs) {
+  ReadVariableOpKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
     *status = attrs.get_type("dtype", &dtype_);
   }
 
   Status compute(OpKernelContext& ctx) override {
     Variable* variable = nullptr;
-    QTF_RETURN_IF_ERROR(handle_variable(attrs_, ctx.input(0), &variable));
+    QTF_RETURN_IF_ERROR(handle_variable(where_, ctx.input(0), &variable));
     if (!variable->initialized()) {
-      return failed_precondition(attrs_.where() + "variable '" + variable->name +
+      return failed_precondition(where_ + "variable '" + variable->name +
                                  "' is read before it was initialized");
     }
     if (variable->value.dtype() != dtype_) {
-      return invalid_argument(attrs_.where() + "variable '" + variable->name + "' holds " +
+      return invalid_argument(where_ + "variable '" + variable->name + "' holds " +
                               dtype_name(variable->value.dtype()) + ", read as " + dtype_name(dtype_));
     }
     ctx.set_output(0, variable->value);
@@ -81,28 +81,28 @@ class ReadVariableOpKernel : public OpKernel {
   }
 
  private:
-  NodeAttrs attrs_;
+  std::string where_;  // message prefix naming the node
   DataType dtype_ = TF_FLOAT;
 };
 
 class AssignVariableOpKernel : public OpKernel {
  public:
   AssignVariableOpKernel(const NodeAttrs& attrs, Status* status)
-      : attrs_(attrs), validate_shape_(attrs.bool_or("validate_shape", false)) {
+      : where_(attrs.where()), validate_shape_(attrs.bool_or("validate_shape", false)) {
     *status = attrs.get_type("dtype", &dtype_);
   }
 
   Status compute(OpKernelContext& ctx) override {
     Variable* variable = nullptr;
-    QTF_RETURN_IF_ERROR(handle_variable(attrs_, ctx.input(0), &variable));
+    QTF_RETURN_IF_ERROR(handle_variable(where_, ctx.input(0), &variable));
     const Tensor& value = ctx.input(1);
     if (value.dtype() != dtype_ || value.dtype() != variable->dtype) {
-      return invalid_argument(attrs_.where() + "cannot assign " + dtype_name(value.dtype()) +
+      return invalid_argument(where_ + "cannot assign " + dtype_name(value.dtype()) +
                               " to variable '" + variable->name + "' of type " +
                               dtype_name(variable->dtype));
     }
     if (validate_shape_ && variable->initialized() && variable->value.shape() != value.shape()) {
-      return invalid_argument(attrs_.where() + "cannot assign shape " + shape_string(value.shape()) +
+      return invalid_argument(where_ + "cannot assign shape " + shape_string(value.shape()) +
                               " to variable '" + variable->name + "' of shape " +
                               shape_string(variable->value.shape()));
     }
@@ -111,39 +111,39 @@ class AssignVariableOpKernel : public OpKernel {
   }
 
  private:
-  NodeAttrs attrs_;
+  std::string where_;  // message prefix naming the node
   DataType dtype_ = TF_FLOAT;
   bool validate_shape_;
 };
 
 class VarIsInitializedOpKernel : public OpKernel {
  public:
-  VarIsInitializedOpKernel(const NodeAttrs& attrs, Status*) : attrs_(attrs) {}
+  VarIsInitializedOpKernel(const NodeAttrs& attrs, Status*) : where_(attrs.where()) {}
 
   Status compute(OpKernelContext& ctx) override {
     Variable* variable = nullptr;
-    QTF_RETURN_IF_ERROR(handle_variable(attrs_, ctx.input(0), &variable));
+    QTF_RETURN_IF_ERROR(handle_variable(where_, ctx.input(0), &variable));
     Tensor& out = ctx.allocate_output(0, TF_BOOL, {});
     *out.data<bool>() = variable->initialized();
     return Status::ok();
   }
 
  private:
-  NodeAttrs attrs_;
+  std::string where_;  // message prefix naming the node
 };
 
 // Copy-on-read only matters for concurrent sparse updates; reads here never copy.
 class DisableCopyOnReadKernel : public OpKernel {
  public:
-  DisableCopyOnReadKernel(const NodeAttrs& attrs, Status*) : attrs_(attrs) {}
+  DisableCopyOnReadKernel(const NodeAttrs& attrs, Status*) : where_(attrs.where()) {}
 
   Status compute(OpKernelContext& ctx) override {
     Variable* variable = nullptr;
-    return handle_variable(attrs_, ctx.input(0), &variable);
+    return handle_variable(where_, ctx.input(0), &variable);
   }
 
  private:
-  NodeAttrs attrs_;
+  std::string where_;  // message prefix naming the node
 };
 
 }  // namespace
