@@ -1,5 +1,6 @@
 // Node attribute access, kernel and op-definition registries.
 #include "core/kernel.h"
+#include "util/dtype_range.h"
 
 #include <google/protobuf/text_format.h>
 
@@ -112,6 +113,7 @@ Status NodeAttrs::get_string(const std::string& name, std::string* out) const {
 Status NodeAttrs::get_type(const std::string& name, DataType* out) const {
   const AttrValue* v = nullptr;
   QTF_RETURN_IF_ERROR(lookup(*this, name, AttrValue::kType, &v));
+  if (!dtype_in_range(v->type())) return invalid_argument(where() + "attr '" + name + "' is not a valid type");
   *out = static_cast<DataType>(v->type());
   return Status::ok();
 }
@@ -127,7 +129,10 @@ Status NodeAttrs::get_type_list(const std::string& name, std::vector<DataType>* 
   const AttrValue* v = nullptr;
   QTF_RETURN_IF_ERROR(lookup(*this, name, AttrValue::kList, &v));
   out->clear();
-  for (int t : v->list().type()) out->push_back(static_cast<DataType>(t));
+  for (int t : v->list().type()) {
+    if (!dtype_in_range(t)) return invalid_argument(where() + "attr '" + name + "' holds an invalid type");
+    out->push_back(static_cast<DataType>(t));
+  }
   return Status::ok();
 }
 
