@@ -1,5 +1,6 @@
 // .npy reading and writing: round trips for every supported type and shape
 // form, the exact header layout NumPy expects, and rejection of bad files.
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -115,7 +116,7 @@ TEST(Npy, FilesNameThemselvesInErrors) {
   std::string error;
   EXPECT_FALSE(qmodels::read_npy("/nonexistent/in.npy", &a, &error));
   EXPECT_NE(error.find("/nonexistent/in.npy"), std::string::npos);
-  const std::string path = ::testing::TempDir() + "/npy_round_trip.npy";
+  const std::string path = ::testing::TempDir() + "/" + std::to_string(getpid()) + "_npy_round_trip.npy";
   const NpyArray b = make(TF_INT64, {2, 2}, 8);
   ASSERT_TRUE(qmodels::write_npy(path, b, &error)) << error;
   ASSERT_TRUE(qmodels::read_npy(path, &a, &error)) << error;

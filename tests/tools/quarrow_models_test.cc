@@ -1,5 +1,6 @@
 // The quarrow-models command run as a process: inspect, run and check on
 // models written in the test, bad arguments, and the real TensorFlow export.
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -28,7 +29,7 @@ std::string read_file(const std::string& path) {
 }
 
 Result run_tool(const std::string& args) {
-  const std::string base = ::testing::TempDir() + "/qmodels_cmd";
+  const std::string base = ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qmodels_cmd";
   const std::string cmd = std::string(QUARROW_MODELS_BIN) + " " + args + " >" + base + ".out 2>" + base + ".err";
   Result r;
   const int status = std::system(cmd.c_str());
@@ -38,7 +39,7 @@ Result run_tool(const std::string& args) {
   return r;
 }
 
-std::string temp(const std::string& name) { return ::testing::TempDir() + "/qmodels_" + name; }
+std::string temp(const std::string& name) { return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qmodels_" + name; }
 
 void write_floats(const std::string& path, std::vector<int64_t> shape, const std::vector<float>& v) {
   qmodels::NpyArray a;

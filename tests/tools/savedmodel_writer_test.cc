@@ -1,6 +1,7 @@
 // The SavedModel writer's output: TensorFlow 2 structure (compared property by
 // property with a model TensorFlow exported), type inference, default-attr
 // stripping, naming and error reporting of the builder.
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -200,7 +201,7 @@ TEST(SavedModelWriter, ReportsTheFirstErrorAndKeepsIt) {
 }
 
 TEST(SavedModelWriter, SameNetworkGivesSameBytes) {
-  const std::string base = ::testing::TempDir() + "/qsm_determinism";
+  const std::string base = ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qsm_determinism";
   for (const char* name : {"/one", "/two"}) {
     ModelBuilder b;
     build_sample(b);

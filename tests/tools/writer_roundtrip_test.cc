@@ -1,5 +1,6 @@
 // Models written by the writer, loaded and run by the built-in runtime through
 // the C API: results compared with the same network computed in the test.
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -77,7 +78,7 @@ std::vector<float> random_values(size_t n, unsigned seed, float lo = -1.0f, floa
   return v;
 }
 
-std::string temp_dir(const std::string& name) { return ::testing::TempDir() + "/qsm_roundtrip_" + name; }
+std::string temp_dir(const std::string& name) { return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qsm_roundtrip_" + name; }
 
 // Reference NHWC ops on plain vectors (batch 1).
 struct Image {
