@@ -78,8 +78,8 @@ class LabelTest(unittest.TestCase):
 
     def test_label_classes_from_lines(self):
         img = np.full((256, 512, 3), 128, np.uint8)
-        spec = {"ceiling_bottom": [[0, 50], [512, 50]], "ground_top": [[0, 200], [512, 200]]}
-        label = labels.make_label("t", spec, img)
+        drawing = {"ceiling_bottom": [[0, 50], [512, 50]], "ground_top": [[0, 200], [512, 200]]}
+        label = labels.make_label("t", drawing, img)
         self.assertTrue((label[:50] == labels.CEILING).all())
         self.assertTrue((label[50:200] == labels.OTHER).all())
         self.assertTrue((label[200:] == labels.GROUND).all())
@@ -89,8 +89,8 @@ class LabelTest(unittest.TestCase):
         img = np.zeros((256, 512, 3), np.uint8)
         img[:100] = (220, 180, 140)                     # smooth blue sky (BGR)
         img[100:] = rng.randint(0, 255, (156, 512, 3))  # busy texture
-        spec = {"sky_limit": [[0, 200], [512, 200]]}
-        label = labels.make_label("t", spec, img)
+        drawing = {"sky_limit": [[0, 200], [512, 200]]}
+        label = labels.make_label("t", drawing, img)
         self.assertGreater((label[:95] == labels.SKY).mean(), 0.99)
         self.assertLess((label[110:200] == labels.SKY).mean(), 0.05)
 

@@ -71,25 +71,25 @@ def sky_by_colour(bgr8, region, delta, texture, from_top, close):
     return sky
 
 
-def make_label(name, spec, bgr8):
+def make_label(name, drawing, bgr8):
     h, w = bgr8.shape[:2]
     label = np.zeros((h, w), np.uint8)
     rows = np.arange(h)[:, None]
-    if "ceiling_bottom" in spec:
-        label[rows < polyline_rows(spec["ceiling_bottom"])[None, :]] = CEILING
-    if "sky_limit" in spec or "sky_region" in spec:
-        if "sky_region" in spec:
+    if "ceiling_bottom" in drawing:
+        label[rows < polyline_rows(drawing["ceiling_bottom"])[None, :]] = CEILING
+    if "sky_limit" in drawing or "sky_region" in drawing:
+        if "sky_region" in drawing:
             region = np.zeros((h, w), np.uint8)
-            cv2.fillPoly(region, [np.array(spec["sky_region"], np.int32)], 1)
+            cv2.fillPoly(region, [np.array(drawing["sky_region"], np.int32)], 1)
             region = region.astype(bool)
         else:
-            region = rows < polyline_rows(spec["sky_limit"])[None, :]
-        sky = sky_by_colour(bgr8, region, spec.get("sky_delta", 12.0), spec.get("sky_texture", 6.0),
-                             spec.get("sky_from_top", True), spec.get("sky_close", 0))
+            region = rows < polyline_rows(drawing["sky_limit"])[None, :]
+        sky = sky_by_colour(bgr8, region, drawing.get("sky_delta", 12.0), drawing.get("sky_texture", 6.0),
+                             drawing.get("sky_from_top", True), drawing.get("sky_close", 0))
         label[sky] = SKY
-    if "ground_top" in spec:
-        label[rows >= polyline_rows(spec["ground_top"])[None, :]] = GROUND
-    for cls, poly in spec.get("polygons", []):
+    if "ground_top" in drawing:
+        label[rows >= polyline_rows(drawing["ground_top"])[None, :]] = GROUND
+    for cls, poly in drawing.get("polygons", []):
         cv2.fillPoly(label, [np.array(poly, np.int32)], int(cls))
     return label
 

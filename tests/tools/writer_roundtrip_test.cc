@@ -176,12 +176,12 @@ TEST(TestModels, SegmentationScoreIsTheChosenChannel) {
     int h, w;
   } cases[] = {{0, 1, 0, 256, 512}, {2, 1, 0, 3, 5}, {1, 2.0f, -0.5f, 7, 4}};
   for (const Case& c : cases) {
-    qsm::SegmentationModelSpec spec;
-    spec.channel = c.channel;
-    spec.scale = c.scale;
-    spec.offset = c.offset;
+    qsm::SegmentationModelSpec params;
+    params.channel = c.channel;
+    params.scale = c.scale;
+    params.offset = c.offset;
     const std::string dir = temp_dir("seg" + std::to_string(c.channel));
-    ASSERT_TRUE(qsm::write_segmentation_model(dir, spec).is_ok());
+    ASSERT_TRUE(qsm::write_segmentation_model(dir, params).is_ok());
     Session s(dir);
     ASSERT_TRUE(s.ok()) << TF_Message(s.status);
     const std::vector<float> in = random_values(static_cast<size_t>(c.h * c.w * 3), 3, -2, 2);

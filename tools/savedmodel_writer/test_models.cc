@@ -23,24 +23,24 @@ qtf::Status check_channel(int channel) {
 
 }  // namespace
 
-qtf::Status write_segmentation_model(const std::string& dir, const SegmentationModelSpec& spec) {
-  QTF_RETURN_IF_ERROR(check_channel(spec.channel));
+qtf::Status write_segmentation_model(const std::string& dir, const SegmentationModelSpec& params) {
+  QTF_RETURN_IF_ERROR(check_channel(params.channel));
   ModelBuilder b;
-  Output x = b.input(spec.input_name, TF_FLOAT, {1, -1, -1, 3});
-  Output score = channel_of(b, x, spec.channel);
+  Output x = b.input(params.input_name, TF_FLOAT, {1, -1, -1, 3});
+  Output score = channel_of(b, x, params.channel);
   // The affine map is left out when it is the identity, so scores equal the
   // channel bit for bit.
-  if (spec.scale != 1.0f) score = b.op("Mul", {score, b.constant(spec.scale)}, {}, "scale");
-  if (spec.offset != 0.0f) score = b.op("AddV2", {score, b.constant(spec.offset)}, {}, "offset");
+  if (params.scale != 1.0f) score = b.op("Mul", {score, b.constant(params.scale)}, {}, "scale");
+  if (params.offset != 0.0f) score = b.op("AddV2", {score, b.constant(params.offset)}, {}, "offset");
   b.output("output_0", score, {1, -1, -1, 1});
   return b.save(dir);
 }
 
-qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& spec) {
-  QTF_RETURN_IF_ERROR(check_channel(spec.channel));
+qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& params) {
+  QTF_RETURN_IF_ERROR(check_channel(params.channel));
   ModelBuilder b;
-  Output x = b.input(spec.input_name, TF_FLOAT, {1, 256, 512, 3});
-  Output depth = channel_of(b, x, spec.channel);
+  Output x = b.input(params.input_name, TF_FLOAT, {1, 256, 512, 3});
+  Output depth = channel_of(b, x, params.channel);
   depth = b.op("Reshape", {depth, b.constant(TensorValue::int32s({4}, {1, 1, 256, 512}), "depth/shape")},
                {}, "depth");
   b.output("output_0", depth, {1, 1, 256, 512});
@@ -58,16 +58,16 @@ qtf::Status write_failing_model(const std::string& dir, const std::string& input
 }
 
 qtf::Status write_model_without_contract_input(const std::string& dir) {
-  SegmentationModelSpec spec;
-  spec.input_name = "image";
-  return write_segmentation_model(dir, spec);
+  SegmentationModelSpec params;
+  params.input_name = "image";
+  return write_segmentation_model(dir, params);
 }
 
-qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& spec) {
-  QTF_RETURN_IF_ERROR(write_segmentation_model(folder + "/sky_segm_model", spec.sky));
-  QTF_RETURN_IF_ERROR(write_segmentation_model(folder + "/ground_segm_model", spec.ground));
-  QTF_RETURN_IF_ERROR(write_depth_model(folder + "/indoor_depth_model", spec.indoor_depth));
-  return write_depth_model(folder + "/outdoor_depth_model", spec.outdoor_depth);
+qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& params) {
+  QTF_RETURN_IF_ERROR(write_segmentation_model(folder + "/sky_segm_model", params.sky));
+  QTF_RETURN_IF_ERROR(write_segmentation_model(folder + "/ground_segm_model", params.ground));
+  QTF_RETURN_IF_ERROR(write_depth_model(folder + "/indoor_depth_model", params.indoor_depth));
+  return write_depth_model(folder + "/outdoor_depth_model", params.outdoor_depth);
 }
 
 }  // namespace qsm

@@ -19,7 +19,7 @@ struct SegmentationModelSpec {
   float offset = 0.0f;
   std::string input_name = "input";  // op "serving_default_<input_name>"
 };
-qtf::Status write_segmentation_model(const std::string& dir, const SegmentationModelSpec& spec = {});
+qtf::Status write_segmentation_model(const std::string& dir, const SegmentationModelSpec& params = {});
 
 // Depth model: output [1,1,256,512] = x[0, :, :, channel] bit for bit (so a test
 // can plant negative values, zeros or NaN through the input). Needs a
@@ -28,7 +28,7 @@ struct DepthModelSpec {
   int channel = 0;
   std::string input_name = "inputs";  // op "serving_default_<input_name>"
 };
-qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& spec = {});
+qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& params = {});
 
 // A model that loads but whose every run fails (a Reshape to a shape no input
 // fits, found only at run time).
@@ -47,6 +47,6 @@ struct ModelFolderSpec {
   DepthModelSpec indoor_depth{0, "inputs"};
   DepthModelSpec outdoor_depth{0, "inputs"};
 };
-qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& spec = {});
+qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& params = {});
 
 }  // namespace qsm

@@ -1,9 +1,9 @@
 // StridedSlice: Python-style slicing input[b0:e0:s0, ..., tf.newaxis, ...].
 //
-// The sparse spec (one entry per begin/end/strides element, with the five
+// The sparse slice (one entry per begin/end/strides element, with the five
 // masks) is first expanded into a dense one with an entry per input
-// dimension; the ellipsis covers the dimensions the spec does not name, and
-// a spec without an ellipsis has an implicit one at its end. New axes and
+// dimension; the ellipsis covers the dimensions the slice does not name, and
+// a slice without an ellipsis has an implicit one at its end. New axes and
 // shrunk axes only change the final shape.
 #include "core/kernel.h"
 #include "kernels/index_input.h"
@@ -15,7 +15,7 @@ namespace {
 constexpr int64_t kNewAxis = -1;
 constexpr int64_t kShrinkAxis = -2;
 
-struct DenseSpec {
+struct DenseSlice {
   std::vector<int64_t> begin, end, strides;
   std::vector<bool> begin_masked, end_masked, shrink;
   // Per output dimension: the dense dimension it comes from, or kNewAxis;
@@ -53,28 +53,28 @@ class StridedSliceKernel : public OpKernel {
     }
     if (begin.size() > 32) return invalid_argument(where_ + "too many slice entries");
 
-    DenseSpec spec;
-    QTF_RETURN_IF_ERROR(build_dense(in.rank(), begin, end, strides, &spec));
+    DenseSlice dense_slice;
+    QTF_RETURN_IF_ERROR(build_dense(in.rank(), begin, end, strides, &dense_slice));
 
     const size_t rank = static_cast<size_t>(in.rank());
     std::vector<int64_t> sizes(rank);
     for (size_t d = 0; d < rank; ++d) {
-      QTF_RETURN_IF_ERROR(resolve(d, in.dim(static_cast<int>(d)), &spec, &sizes[d]));
+      QTF_RETURN_IF_ERROR(resolve(d, in.dim(static_cast<int>(d)), &dense_slice, &sizes[d]));
     }
     Shape final_shape;
-    for (int64_t g : spec.final_dims) {
+    for (int64_t g : dense_slice.final_dims) {
       if (g == kNewAxis) final_shape.push_back(1);
       else if (g >= 0) final_shape.push_back(sizes[static_cast<size_t>(g)]);
     }
     Tensor out = Tensor::allocate(in.dtype(), sizes);
-    strided_copy(in, spec.begin, spec.strides, sizes, out);
+    strided_copy(in, dense_slice.begin, dense_slice.strides, sizes, out);
     ctx.set_output(0, out.reshaped(final_shape));
     return Status::ok();
   }
 
  private:
   Status build_dense(int rank, const std::vector<int64_t>& begin, const std::vector<int64_t>& end,
-                     const std::vector<int64_t>& strides, DenseSpec* spec) const {
+                     const std::vector<int64_t>& strides, DenseSlice* dense_slice) const {
     int64_t ellipsis = ellipsis_mask_;
     size_t sparse = begin.size();
     if (ellipsis == 0) {
@@ -90,12 +90,12 @@ class StridedSliceKernel : public OpKernel {
       if ((ellipsis >> i) & 1) seen_ellipsis = true;
     }
     const size_t dense = static_cast<size_t>(rank);
-    spec->begin.assign(dense, 0);
-    spec->end.assign(dense, 0);
-    spec->strides.assign(dense, 1);
-    spec->begin_masked.assign(dense, false);
-    spec->end_masked.assign(dense, false);
-    spec->shrink.assign(dense, false);
+    dense_slice->begin.assign(dense, 0);
+    dense_slice->end.assign(dense, 0);
+    dense_slice->strides.assign(dense, 1);
+    dense_slice->begin_masked.assign(dense, false);
+    dense_slice->end_masked.assign(dense, false);
+    dense_slice->shrink.assign(dense, false);
     size_t full = 0;
     for (size_t i = 0; i < sparse; ++i) {
       if ((ellipsis >> i) & 1) {
@@ -103,23 +103,23 @@ class StridedSliceKernel : public OpKernel {
         const int64_t next = std::min<int64_t>(
             rank, rank - remaining + new_axes_after_ellipsis);
         for (; static_cast<int64_t>(full) < next; ++full) {
-          spec->begin_masked[full] = spec->end_masked[full] = true;
-          spec->final_dims.push_back(static_cast<int64_t>(full));
+          dense_slice->begin_masked[full] = dense_slice->end_masked[full] = true;
+          dense_slice->final_dims.push_back(static_cast<int64_t>(full));
         }
       } else if ((new_axis_mask_ >> i) & 1) {
-        spec->final_dims.push_back(kNewAxis);
+        dense_slice->final_dims.push_back(kNewAxis);
       } else {
         if (full >= dense) {
           return invalid_argument(where_ + "slice has more entries than the input's rank " +
                                   std::to_string(rank));
         }
-        spec->begin[full] = begin[i];
-        spec->end[full] = end[i];
-        spec->strides[full] = strides[i];
-        spec->begin_masked[full] = (begin_mask_ >> i) & 1;
-        spec->end_masked[full] = (end_mask_ >> i) & 1;
-        spec->shrink[full] = (shrink_axis_mask_ >> i) & 1;
-        spec->final_dims.push_back(spec->shrink[full] ? kShrinkAxis : static_cast<int64_t>(full));
+        dense_slice->begin[full] = begin[i];
+        dense_slice->end[full] = end[i];
+        dense_slice->strides[full] = strides[i];
+        dense_slice->begin_masked[full] = (begin_mask_ >> i) & 1;
+        dense_slice->end_masked[full] = (end_mask_ >> i) & 1;
+        dense_slice->shrink[full] = (shrink_axis_mask_ >> i) & 1;
+        dense_slice->final_dims.push_back(dense_slice->shrink[full] ? kShrinkAxis : static_cast<int64_t>(full));
         ++full;
       }
     }
@@ -128,17 +128,17 @@ class StridedSliceKernel : public OpKernel {
 
   // Clamps begin/end of dense dimension d against its size and gives the
   // number of elements taken.
-  Status resolve(size_t d, int64_t dim, DenseSpec* spec, int64_t* size) const {
-    const int64_t stride = spec->strides[d];
+  Status resolve(size_t d, int64_t dim, DenseSlice* dense_slice, int64_t* size) const {
+    const int64_t stride = dense_slice->strides[d];
     if (stride == 0) return invalid_argument(where_ + "strides must be non-zero");
-    if (spec->shrink[d]) {
-      const int64_t b = spec->begin[d] < 0 ? spec->begin[d] + dim : spec->begin[d];
+    if (dense_slice->shrink[d]) {
+      const int64_t b = dense_slice->begin[d] < 0 ? dense_slice->begin[d] + dim : dense_slice->begin[d];
       if (b < 0 || b >= dim) {
-        return invalid_argument(where_ + "slice index " + std::to_string(spec->begin[d]) +
+        return invalid_argument(where_ + "slice index " + std::to_string(dense_slice->begin[d]) +
                                 " of dimension " + std::to_string(d) + " is out of bounds");
       }
-      spec->begin[d] = b;
-      spec->strides[d] = 1;
+      dense_slice->begin[d] = b;
+      dense_slice->strides[d] = 1;
       *size = 1;
       return Status::ok();
     }
@@ -150,9 +150,9 @@ class StridedSliceKernel : public OpKernel {
       const int64_t fwd = x < 0 ? x + dim : x;
       return fwd < lo ? lo : (fwd > hi ? hi : fwd);
     };
-    const int64_t b = canonical(spec->begin[d], spec->begin_masked[d], true);
-    const int64_t e = canonical(spec->end[d], spec->end_masked[d], false);
-    spec->begin[d] = b;
+    const int64_t b = canonical(dense_slice->begin[d], dense_slice->begin_masked[d], true);
+    const int64_t e = canonical(dense_slice->end[d], dense_slice->end_masked[d], false);
+    dense_slice->begin[d] = b;
     const int64_t length = e - b;
     if (length == 0 || ((length < 0) != (stride < 0))) {
       *size = 0;
