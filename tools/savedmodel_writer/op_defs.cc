@@ -15,66 +15,16 @@ namespace qsm {
 
 namespace {
 
-// Definitions of the ops a SavedModel's plumbing uses, as TensorFlow defines
-// them (only the fields a reader needs). They are consulted only when the
-// runtime's registry lacks the op; registering them there would clash with
-// the runtime's own registrations.
+// SaveV2 as TensorFlow defines it: the writer emits it in the save function
+// so TensorFlow could save the model again, but the runtime never runs it and
+// so does not register it. Every other op comes from the runtime's registry.
 const char* const kFallbackOpDefs[] = {
-    R"pb(name: "Placeholder"
-       output_arg { name: "output" type_attr: "dtype" }
-       attr { name: "dtype" type: "type" }
-       attr { name: "shape" type: "shape" default_value { shape { unknown_rank: true } } })pb",
-    R"pb(name: "Const"
-       output_arg { name: "output" type_attr: "dtype" }
-       attr { name: "value" type: "tensor" }
-       attr { name: "dtype" type: "type" })pb",
-    R"pb(name: "Identity"
-       input_arg { name: "input" type_attr: "T" }
-       output_arg { name: "output" type_attr: "T" }
-       attr { name: "T" type: "type" })pb",
-    R"pb(name: "NoOp")pb",
-    R"pb(name: "VarHandleOp"
-       output_arg { name: "resource" type: DT_RESOURCE }
-       attr { name: "container" type: "string" default_value { s: "" } }
-       attr { name: "shared_name" type: "string" default_value { s: "" } }
-       attr { name: "dtype" type: "type" }
-       attr { name: "shape" type: "shape" }
-       attr { name: "allowed_devices" type: "list(string)" default_value { list { } } }
-       is_stateful: true)pb",
-    R"pb(name: "ReadVariableOp"
-       input_arg { name: "resource" type: DT_RESOURCE }
-       output_arg { name: "value" type_attr: "dtype" }
-       attr { name: "dtype" type: "type" }
-       is_stateful: true)pb",
-    R"pb(name: "AssignVariableOp"
-       input_arg { name: "resource" type: DT_RESOURCE }
-       input_arg { name: "value" type_attr: "dtype" }
-       attr { name: "dtype" type: "type" }
-       attr { name: "validate_shape" type: "bool" default_value { b: false } }
-       is_stateful: true)pb",
-    R"pb(name: "RestoreV2"
-       input_arg { name: "prefix" type: DT_STRING }
-       input_arg { name: "tensor_names" type: DT_STRING }
-       input_arg { name: "shape_and_slices" type: DT_STRING }
-       output_arg { name: "tensors" type_list_attr: "dtypes" }
-       attr { name: "dtypes" type: "list(type)" has_minimum: true minimum: 1 }
-       is_stateful: true)pb",
     R"pb(name: "SaveV2"
        input_arg { name: "prefix" type: DT_STRING }
        input_arg { name: "tensor_names" type: DT_STRING }
        input_arg { name: "shape_and_slices" type: DT_STRING }
        input_arg { name: "tensors" type_list_attr: "dtypes" }
        attr { name: "dtypes" type: "list(type)" has_minimum: true minimum: 1 }
-       is_stateful: true)pb",
-    R"pb(name: "StatefulPartitionedCall"
-       input_arg { name: "args" type_list_attr: "Tin" }
-       output_arg { name: "output" type_list_attr: "Tout" }
-       attr { name: "Tin" type: "list(type)" has_minimum: true }
-       attr { name: "Tout" type: "list(type)" has_minimum: true }
-       attr { name: "f" type: "func" }
-       attr { name: "config" type: "string" default_value { s: "" } }
-       attr { name: "config_proto" type: "string" default_value { s: "" } }
-       attr { name: "executor_type" type: "string" default_value { s: "" } }
        is_stateful: true)pb",
 };
 
