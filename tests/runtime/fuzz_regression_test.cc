@@ -71,6 +71,10 @@ TEST(FuzzRegression, KeptInputsReportTheirOwnFault) {
       // past the data shard, and that DATA_LOSS comes first.
       {"checkpoint", "entry_dtype_out_of_enum_range", qfuzz::run_checkpoint_input, TF_DATA_LOSS,
        "has unsupported type 33"},
+      // A header claiming about 2^31 shards used to allocate a file slot per
+      // claimed shard before any entry was read.
+      {"checkpoint", "header_claims_billions_of_shards", qfuzz::run_checkpoint_input, TF_NOT_FOUND,
+       "variables.data-00000-of-536870901: No such file"},
       {"saved_model", "snappy_block_claims_2gib_in_variables", qfuzz::run_saved_model_input,
        TF_DATA_LOSS, "Snappy"},
   };

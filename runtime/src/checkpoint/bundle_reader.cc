@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 #include <limits>
 #include <string_view>
 
@@ -94,8 +95,6 @@ Status BundleReader::open(const std::string& prefix) {
     entries_.emplace(table[i].first, std::move(entry));
   }
   shards_.clear();
-  shards_.resize(static_cast<size_t>(header_.num_shards()));
-  shard_open_.assign(shards_.size(), false);
   return Status::ok();
 }
 
@@ -107,12 +106,16 @@ std::vector<std::string> BundleReader::keys() const {
 }
 
 Status BundleReader::shard(int id, const RandomAccessFile** file) {
-  const auto i = static_cast<size_t>(id);
-  if (!shard_open_[i]) {
-    QTF_RETURN_IF_ERROR(shards_[i].open(bundle_data_path(prefix_, id, header_.num_shards())));
-    shard_open_[i] = true;
+  auto it = shards_.find(id);
+  if (it == shards_.end()) {
+    it = shards_.emplace(std::piecewise_construct, std::forward_as_tuple(id), std::forward_as_tuple()).first;
+    const Status status = it->second.open(bundle_data_path(prefix_, id, header_.num_shards()));
+    if (!status.is_ok()) {
+      shards_.erase(it);
+      return status;
+    }
   }
-  *file = &shards_[i];
+  *file = &it->second;
   return Status::ok();
 }
 

@@ -35,8 +35,9 @@ class BundleReader {
   std::string prefix_;
   tensorflow::BundleHeaderProto header_;
   std::map<std::string, tensorflow::BundleEntryProto> entries_;
-  std::vector<RandomAccessFile> shards_;
-  std::vector<bool> shard_open_;
+  // Opened on first use; a header may claim any number of shards, so nothing
+  // is allocated per claimed shard up front.
+  std::map<int, RandomAccessFile> shards_;
 };
 
 // Shard file name: "<prefix>.data-00000-of-00001".
