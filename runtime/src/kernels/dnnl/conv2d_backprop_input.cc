@@ -56,12 +56,7 @@ class Conv2DBackpropInputKernel : public OpKernel {
     }
     return dnnl_call(where_, [&] {
       dnnl::stream& stream = dnnl_stream();
-      if (plan->filter.raw() != filter.raw()) {
-        memory user(plan->user_weights_md, dnnl_engine(), filter.raw());
-        dnnl::reorder(user, plan->weights).execute(stream, user, plan->weights);
-        count_dnnl_primitive();
-        plan->filter = filter;
-      }
+      refresh_weights(*plan, filter, stream);
       memory diff_dst(plan->pd.diff_dst_desc(), dnnl_engine(), grad.raw());
       memory diff_src(plan->pd.diff_src_desc(), dnnl_engine(), output.raw());
       plan->primitive.execute(stream, {{DNNL_ARG_DIFF_DST, diff_dst},

@@ -79,12 +79,7 @@ class ConvKernel : public OpKernel {
     }
     return dnnl_call(where_, [&] {
       dnnl::stream& stream = dnnl_stream();
-      if (plan->filter.raw() != filter.raw()) {
-        memory user(plan->user_weights_md, dnnl_engine(), filter.raw());
-        dnnl::reorder(user, plan->weights).execute(stream, user, plan->weights);
-        count_dnnl_primitive();
-        plan->filter = filter;
-      }
+      refresh_weights(*plan, filter, stream);
       memory src(plan->pd.src_desc(), dnnl_engine(), input.raw());
       memory dst(plan->pd.dst_desc(), dnnl_engine(), output.raw());
       std::unordered_map<int, memory> args{

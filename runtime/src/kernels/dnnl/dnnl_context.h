@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/status.h"
+#include "core/tensor.h"
 
 namespace qtf {
 
@@ -29,6 +30,18 @@ Status dnnl_call(const std::string& where, F&& f) {
     return internal_error(where + "oneDNN: " + e.what());
   }
   return Status::ok();
+}
+
+// Brings a plan's cached weights up to date: reorders `filter` into
+// `plan.weights` unless it is the buffer reordered last time (a model's
+// filters come from variables, so this happens once per kernel).
+template <typename Plan>
+void refresh_weights(Plan& plan, const Tensor& filter, dnnl::stream& stream) {
+  if (plan.filter.raw() == filter.raw()) return;
+  dnnl::memory user(plan.user_weights_md, dnnl_engine(), filter.raw());
+  dnnl::reorder(user, plan.weights).execute(stream, user, plan.weights);
+  count_dnnl_primitive();
+  plan.filter = filter;
 }
 
 }  // namespace qtf
