@@ -7,26 +7,13 @@
 namespace qtf {
 namespace {
 
+using testing::int_iota;
+using testing::ints;
 using testing::make;
 using testing::Node;
+using testing::run_error;
 using testing::scalar;
 using testing::values;
-
-Tensor iota(Shape s) {
-  Tensor t = Tensor::allocate(TF_INT32, s);
-  for (int64_t i = 0; i < t.num_elements(); ++i) t.data<int32_t>()[i] = static_cast<int32_t>(i);
-  return t;
-}
-
-Tensor ints(std::vector<int32_t> v) {
-  const int64_t n = static_cast<int64_t>(v.size());
-  return make<int32_t>({n}, std::move(v));
-}
-
-Status run_error(Node& node, std::vector<Tensor> inputs) {
-  std::vector<Tensor> out;
-  return node.run(std::move(inputs), &out);
-}
 
 TEST(ShapeTest, Int32AndInt64) {
   Node s32("Shape");
@@ -44,13 +31,13 @@ TEST(ShapeTest, Int32AndInt64) {
 TEST(ReshapeTest, InfersOneDimensionAndSharesBuffer) {
   Node node("Reshape");
   node.attr("T", TF_INT32);
-  Tensor x = iota({2, 3, 4});
+  Tensor x = int_iota({2, 3, 4});
   Tensor y = node.run1({x, ints({4, -1})});
   EXPECT_EQ(y.shape(), (Shape{4, 6}));
   EXPECT_EQ(y.raw(), x.raw());
   Tensor z = node.run1({x, make<int64_t>({3}, {-1, 2, 2})});
   EXPECT_EQ(z.shape(), (Shape{6, 2, 2}));
-  Tensor s = node.run1({iota({1}), ints({})});
+  Tensor s = node.run1({int_iota({1}), ints({})});
   EXPECT_EQ(s.shape(), Shape{});
 }
 
@@ -59,26 +46,26 @@ TEST(ReshapeTest, BadShapesAreInvalidArgument) {
   node.attr("T", TF_INT32);
   for (const std::vector<int32_t>& shape :
        std::vector<std::vector<int32_t>>{{5, -1}, {-1, -1}, {7}, {-2, 12}, {0, -1}}) {
-    Status s = run_error(node, {iota({2, 6}), ints(shape)});
+    Status s = run_error(node, {int_iota({2, 6}), ints(shape)});
     EXPECT_EQ(s.code(), TF_INVALID_ARGUMENT) << shape_string({shape.begin(), shape.end()});
     EXPECT_NE(s.message().find("test/Reshape"), std::string::npos);
   }
-  EXPECT_EQ(run_error(node, {iota({2}), make<float>({1}, {2.f})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({2}), make<float>({1}, {2.f})}).code(), TF_INVALID_ARGUMENT);
 }
 
 TEST(SqueezeTest, AllOrChosenDims) {
   Node all("Squeeze");
   all.attr("T", TF_INT32);
-  EXPECT_EQ(all.run1({iota({1, 3, 1, 2})}).shape(), (Shape{3, 2}));
+  EXPECT_EQ(all.run1({int_iota({1, 3, 1, 2})}).shape(), (Shape{3, 2}));
   Node chosen("Squeeze");
   chosen.attr("T", TF_INT32).attr("squeeze_dims", {-2});
-  EXPECT_EQ(chosen.run1({iota({1, 3, 1, 2})}).shape(), (Shape{1, 3, 2}));
+  EXPECT_EQ(chosen.run1({int_iota({1, 3, 1, 2})}).shape(), (Shape{1, 3, 2}));
   Node bad("Squeeze");
   bad.attr("T", TF_INT32).attr("squeeze_dims", {1});
-  EXPECT_EQ(run_error(bad, {iota({1, 3})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(bad, {int_iota({1, 3})}).code(), TF_INVALID_ARGUMENT);
   Node out_of_range("Squeeze");
   out_of_range.attr("T", TF_INT32).attr("squeeze_dims", {4});
-  EXPECT_EQ(run_error(out_of_range, {iota({1, 3})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(out_of_range, {int_iota({1, 3})}).code(), TF_INVALID_ARGUMENT);
 }
 
 TEST(ExpandDimsTest, PositiveNegativeAndRange) {
@@ -87,20 +74,20 @@ TEST(ExpandDimsTest, PositiveNegativeAndRange) {
   struct Case { int32_t dim; Shape want; };
   for (const Case& c : {Case{0, {1, 2, 3}}, Case{2, {2, 3, 1}}, Case{-1, {2, 3, 1}},
                         Case{-3, {1, 2, 3}}, Case{1, {2, 1, 3}}}) {
-    EXPECT_EQ(node.run1({iota({2, 3}), scalar<int32_t>(c.dim)}).shape(), c.want) << c.dim;
+    EXPECT_EQ(node.run1({int_iota({2, 3}), scalar<int32_t>(c.dim)}).shape(), c.want) << c.dim;
   }
-  EXPECT_EQ(run_error(node, {iota({2, 3}), scalar<int32_t>(3)}).code(), TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(node, {iota({2, 3}), scalar<int32_t>(-4)}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({2, 3}), scalar<int32_t>(3)}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({2, 3}), scalar<int32_t>(-4)}).code(), TF_INVALID_ARGUMENT);
 }
 
 TEST(SliceTest, WindowAndRest) {
   Node node("Slice");
   node.attr("T", TF_INT32).attr("Index", TF_INT32);
   // 3x4: rows 1..2, columns 1.. end
-  Tensor y = node.run1({iota({3, 4}), ints({1, 1}), ints({2, -1})});
+  Tensor y = node.run1({int_iota({3, 4}), ints({1, 1}), ints({2, -1})});
   EXPECT_EQ(y.shape(), (Shape{2, 3}));
   EXPECT_EQ(values<int32_t>(y), (std::vector<int32_t>{5, 6, 7, 9, 10, 11}));
-  Tensor empty = node.run1({iota({3, 4}), ints({3, 0}), ints({0, 4})});
+  Tensor empty = node.run1({int_iota({3, 4}), ints({3, 0}), ints({0, 4})});
   EXPECT_EQ(empty.shape(), (Shape{0, 4}));
   Node strings("Slice");
   strings.attr("T", TF_STRING).attr("Index", TF_INT64);
@@ -112,12 +99,12 @@ TEST(SliceTest, WindowAndRest) {
 TEST(SliceTest, OutOfRangeAndRankMismatch) {
   Node node("Slice");
   node.attr("T", TF_INT32).attr("Index", TF_INT32);
-  EXPECT_EQ(run_error(node, {iota({3, 4}), ints({2, 0}), ints({2, 4})}).code(), TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(node, {iota({3, 4}), ints({-1, 0}), ints({1, 4})}).code(), TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(node, {iota({3, 4}), ints({0}), ints({1})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({3, 4}), ints({2, 0}), ints({2, 4})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({3, 4}), ints({-1, 0}), ints({1, 4})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({3, 4}), ints({0}), ints({1})}).code(), TF_INVALID_ARGUMENT);
 }
 
-// StridedSlice over iota({2,3,4}) (value = 12a + 4b + c); expected results
+// StridedSlice over int_iota({2,3,4}) (value = 12a + 4b + c); expected results
 // worked out by hand from Python slicing of the same array.
 struct StridedCase {
   const char* python;
@@ -136,7 +123,7 @@ TEST_P(StridedSliceTest, MatchesPythonSlicing) {
   node.attr("begin_mask", c.begin_mask).attr("end_mask", c.end_mask);
   node.attr("ellipsis_mask", c.ellipsis_mask).attr("new_axis_mask", c.new_axis_mask);
   node.attr("shrink_axis_mask", c.shrink_mask);
-  Tensor y = node.run1({iota({2, 3, 4}), ints(c.begin), ints(c.end), ints(c.strides)});
+  Tensor y = node.run1({int_iota({2, 3, 4}), ints(c.begin), ints(c.end), ints(c.strides)});
   EXPECT_EQ(y.shape(), c.want_shape) << c.python;
   EXPECT_EQ(values<int32_t>(y), c.want) << c.python;
 }
@@ -167,15 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(StridedSliceErrorTest, ZeroStrideAndOutOfBoundsIndex) {
   Node node("StridedSlice");
   node.attr("T", TF_INT32).attr("Index", TF_INT32);
-  EXPECT_EQ(run_error(node, {iota({4}), ints({0}), ints({4}), ints({0})}).code(),
+  EXPECT_EQ(run_error(node, {int_iota({4}), ints({0}), ints({4}), ints({0})}).code(),
             TF_INVALID_ARGUMENT);
   Node shrink("StridedSlice");
   shrink.attr("T", TF_INT32).attr("Index", TF_INT32).attr("shrink_axis_mask", 1);
-  EXPECT_EQ(run_error(shrink, {iota({4}), ints({4}), ints({5}), ints({1})}).code(),
+  EXPECT_EQ(run_error(shrink, {int_iota({4}), ints({4}), ints({5}), ints({1})}).code(),
             TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(shrink, {iota({4}), ints({0, 0}), ints({1}), ints({1})}).code(),
+  EXPECT_EQ(run_error(shrink, {int_iota({4}), ints({0, 0}), ints({1}), ints({1})}).code(),
             TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(shrink, {iota({4}), ints({0, 0}), ints({1, 1}), ints({1, 1})}).code(),
+  EXPECT_EQ(run_error(shrink, {int_iota({4}), ints({0, 0}), ints({1, 1}), ints({1, 1})}).code(),
             TF_INVALID_ARGUMENT);
 }
 
@@ -203,10 +190,10 @@ TEST(PackTest, AxesZeroMiddleAndLast) {
 TEST(PackTest, MismatchedShapesAreInvalidArgument) {
   Node node("Pack");
   node.attr("T", TF_INT32).attr("N", 2);
-  EXPECT_EQ(run_error(node, {iota({2}), iota({3})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(node, {int_iota({2}), int_iota({3})}).code(), TF_INVALID_ARGUMENT);
   Node far("Pack");
   far.attr("T", TF_INT32).attr("N", 2).attr("axis", 3);
-  EXPECT_EQ(run_error(far, {iota({2}), iota({2})}).code(), TF_INVALID_ARGUMENT);
+  EXPECT_EQ(run_error(far, {int_iota({2}), int_iota({2})}).code(), TF_INVALID_ARGUMENT);
 }
 
 TEST(ConcatV2Test, InnerAndOuterAxes) {
@@ -227,11 +214,11 @@ TEST(ConcatV2Test, InnerAndOuterAxes) {
 TEST(ConcatV2Test, MismatchedInputsAreInvalidArgument) {
   Node node("ConcatV2");
   node.attr("T", TF_INT32).attr("N", 2);
-  EXPECT_EQ(run_error(node, {iota({2, 2}), iota({3, 1}), scalar<int32_t>(1)}).code(),
+  EXPECT_EQ(run_error(node, {int_iota({2, 2}), int_iota({3, 1}), scalar<int32_t>(1)}).code(),
             TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(node, {iota({2, 2}), iota({2}), scalar<int32_t>(0)}).code(),
+  EXPECT_EQ(run_error(node, {int_iota({2, 2}), int_iota({2}), scalar<int32_t>(0)}).code(),
             TF_INVALID_ARGUMENT);
-  EXPECT_EQ(run_error(node, {iota({2, 2}), iota({2, 2}), scalar<int32_t>(2)}).code(),
+  EXPECT_EQ(run_error(node, {int_iota({2, 2}), int_iota({2, 2}), scalar<int32_t>(2)}).code(),
             TF_INVALID_ARGUMENT);
 }
 

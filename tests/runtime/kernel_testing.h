@@ -38,6 +38,19 @@ std::vector<T> values(const Tensor& t) {
   return std::vector<T>(t.data<T>(), t.data<T>() + t.num_elements());
 }
 
+// 0, 1, 2, ... as int32 in the given shape.
+inline Tensor int_iota(Shape s) {
+  Tensor t = Tensor::allocate(TF_INT32, std::move(s));
+  for (int64_t i = 0; i < t.num_elements(); ++i) t.data<int32_t>()[i] = static_cast<int32_t>(i);
+  return t;
+}
+
+// A 1-D int32 tensor, the usual form of shape, axis and permutation inputs.
+inline Tensor ints(std::vector<int32_t> v) {
+  const int64_t n = static_cast<int64_t>(v.size());
+  return make<int32_t>({n}, std::move(v));
+}
+
 inline tensorflow::AttrValue int_list(std::initializer_list<int64_t> v) {
   tensorflow::AttrValue a;
   a.mutable_list();
@@ -109,6 +122,12 @@ class Node {
   std::unique_ptr<OpKernel> kernel_;
   int num_outputs_ = 1;
 };
+
+// Runs `node` for its status only, for the error cases.
+inline Status run_error(Node& node, std::vector<Tensor> inputs) {
+  std::vector<Tensor> out;
+  return node.run(std::move(inputs), &out);
+}
 
 }  // namespace testing
 }  // namespace qtf
