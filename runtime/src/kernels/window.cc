@@ -83,4 +83,12 @@ Status resolve_axis(const std::string& where, Padding padding, int64_t in, int64
   return Status::ok();
 }
 
+Status resolve_window(const std::string& where, const WindowAttrs& window, const Shape& in,
+                      int64_t kh, int64_t kw, WindowAxis* h, WindowAxis* w) {
+  QTF_RETURN_IF_ERROR(resolve_axis(where, window.padding, in[1], kh, window.stride_h,
+                                   window.dilation_h, window.pad_top, window.pad_bottom, h));
+  return resolve_axis(where, window.padding, in[2], kw, window.stride_w, window.dilation_w,
+                      window.pad_left, window.pad_right, w);
+}
+
 }  // namespace qtf

@@ -40,4 +40,8 @@ Status resolve_axis(const std::string& where, Padding padding, int64_t in, int64
                     int64_t stride, int64_t dilation, int64_t explicit_before,
                     int64_t explicit_after, WindowAxis* out);
 
+// Both spatial axes of an NHWC input `in` under a kh x kw window.
+Status resolve_window(const std::string& where, const WindowAttrs& window, const Shape& in,
+                      int64_t kh, int64_t kw, WindowAxis* h, WindowAxis* w);
+
 }  // namespace qtf

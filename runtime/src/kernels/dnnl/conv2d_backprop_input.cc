@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "core/kernel.h"
+#include "kernels/dnnl/conv_op_defs.h"
 #include "kernels/dnnl/dnnl_context.h"
 #include "kernels/index_input.h"
 #include "kernels/window.h"
@@ -85,10 +86,7 @@ class Conv2DBackpropInputKernel : public OpKernel {
       }
     }
     WindowAxis h, w;
-    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[1], f[0], window_.stride_h,
-                                     window_.dilation_h, window_.pad_top, window_.pad_bottom, &h));
-    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[2], f[1], window_.stride_w,
-                                     window_.dilation_w, window_.pad_left, window_.pad_right, &w));
+    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, f[0], f[1], &h, &w));
     if (h.out != g[1] || w.out != g[2]) {
       return invalid_argument(where_ + "out_backprop " + shape_string(g) +
                               " is not the forward output size [" + std::to_string(h.out) + "," +
@@ -146,11 +144,6 @@ QTF_REGISTER_OP_DEF(R"pb(
   attr { name: "T" type: "type" }
   attr { name: "strides" type: "list(int)" }
   attr { name: "use_cudnn_on_gpu" type: "bool" default_value { b: true } }
-  attr { name: "padding" type: "string"
-         allowed_values { list { s: ["SAME", "VALID", "EXPLICIT"] } } }
-  attr { name: "explicit_paddings" type: "list(int)" default_value { list {} } }
-  attr { name: "data_format" type: "string" default_value { s: "NHWC" }
-         allowed_values { list { s: ["NHWC", "NCHW"] } } }
-  attr { name: "dilations" type: "list(int)" default_value { list { i: [1, 1, 1, 1] } } })pb");
+)pb" QTF_CONV_WINDOW_ATTRS);
 
 }  // namespace qtf

@@ -110,10 +110,7 @@ class ConvKernel : public OpKernel {
       }
     }
     WindowAxis h, w;
-    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[1], f[0], window_.stride_h,
-                                     window_.dilation_h, window_.pad_top, window_.pad_bottom, &h));
-    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[2], f[1], window_.stride_w,
-                                     window_.dilation_w, window_.pad_left, window_.pad_right, &w));
+    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, f[0], f[1], &h, &w));
     Plan plan;
     plan.input_shape = in;
     plan.filter_shape = f;

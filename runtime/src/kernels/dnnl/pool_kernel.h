@@ -60,10 +60,7 @@ class PoolKernel : public OpKernel {
       }
     }
     WindowAxis h, w;
-    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[1], kh_, window_.stride_h, 1,
-                                     window_.pad_top, window_.pad_bottom, &h));
-    QTF_RETURN_IF_ERROR(resolve_axis(where_, window_.padding, in[2], kw_, window_.stride_w, 1,
-                                     window_.pad_left, window_.pad_right, &w));
+    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, kh_, kw_, &h, &w));
     Plan plan;
     plan.input_shape = in;
     plan.out_shape = {in[0], h.out, w.out, in[3]};
