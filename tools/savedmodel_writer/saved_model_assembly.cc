@@ -141,6 +141,18 @@ FunctionDef signature_function(const Network& net, const std::string& name) {
   return f;
 }
 
+// A stateful function of the checkpoint's "file_prefix" string: the shape of
+// both the save and the restore function.
+FunctionDef checkpoint_function(const std::string& name) {
+  FunctionDef f;
+  auto* sig = f.mutable_signature();
+  sig->set_name(name);
+  sig->set_is_stateful(true);
+  add_arg(sig->mutable_input_arg(), "file_prefix", tensorflow::DT_STRING);
+  set_user_name(&f, 0, "file_prefix");
+  return f;
+}
+
 std::vector<std::string> checkpoint_keys(const Network& net) {
   std::vector<std::string> keys;
   for (const NetworkVariable& var : net.variables) keys.push_back(variable_checkpoint_key(var.name));
@@ -152,12 +164,8 @@ std::vector<std::string> checkpoint_keys(const Network& net) {
 // assigned), one AssignVariableOp per variable, tied to the return value by
 // control edges.
 FunctionDef restore_function(const Network& net, const std::string& name) {
-  FunctionDef f;
+  FunctionDef f = checkpoint_function(name);
   auto* sig = f.mutable_signature();
-  sig->set_name(name);
-  sig->set_is_stateful(true);
-  add_arg(sig->mutable_input_arg(), "file_prefix", tensorflow::DT_STRING);
-  set_user_name(&f, 0, "file_prefix");
   const std::vector<std::string> keys = checkpoint_keys(net);
   std::vector<DataType> dtypes;
   for (const NetworkVariable& var : net.variables) dtypes.push_back(dt(var.value.dtype));
@@ -215,12 +223,8 @@ FunctionDef restore_function(const Network& net, const std::string& name) {
 // SaveV2 of every variable's current value and the object graph straight to
 // the given prefix (one shard), returning the prefix once written.
 FunctionDef save_function(const Network& net, const std::string& name) {
-  FunctionDef f;
+  FunctionDef f = checkpoint_function(name);
   auto* sig = f.mutable_signature();
-  sig->set_name(name);
-  sig->set_is_stateful(true);
-  add_arg(sig->mutable_input_arg(), "file_prefix", tensorflow::DT_STRING);
-  set_user_name(&f, 0, "file_prefix");
   const std::vector<std::string> keys = checkpoint_keys(net);
   std::vector<DataType> dtypes;
   std::vector<std::string> save_inputs{"file_prefix", "SaveV2/tensor_names:output:0",
