@@ -5,6 +5,7 @@
 
 #include "entry_points.h"
 #include "fuzz_dir.h"
+#include "quiet_protobuf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)qfuzz::run_checkpoint_input(data, size, qfuzz::scratch_folder());
