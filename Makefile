@@ -8,22 +8,29 @@ PACKAGES := build-essential cmake pkg-config \
 	libprotobuf-dev protobuf-compiler libdnnl-dev libsnappy-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev
 
+# Recipe line: installs those of the Debian packages $(1) that are missing,
+# and runs apt-get update only when some are.
+define install_missing
+missing=$$(for p in $(1); do \
+	dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
+done); \
+if [ -n "$$missing" ]; then \
+	echo "Installing:" $$missing; \
+	apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+fi
+endef
+
 .PHONY: setup build test clean
 
 setup:
-	@missing=$$(for p in $(PACKAGES); do \
-		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
-	done); \
-	if [ -n "$$missing" ]; then \
-		echo "Installing:" $$missing; \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	fi
+	@$(call install_missing,$(PACKAGES))
 
-build:
+# setup first, also under make -j.
+build: setup
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: setup build
+test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 clean:

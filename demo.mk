@@ -9,17 +9,11 @@ DEMO_MODELS ?= models/default
 
 # Everything `make setup` installs, and the panoramas.
 demo-setup: setup
-	@missing=$$(for p in $(DEMO_PACKAGES); do \
-		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
-	done); \
-	if [ -n "$$missing" ]; then \
-		echo "Installing:" $$missing; \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	fi
+	@$(call install_missing,$(DEMO_PACKAGES))
 
 # The default models are built only when they are missing: from the stored
 # weights when there are some, else from scratch (`make models`).
-demo-models:
+demo-models: build
 	@if [ ! -d "$(DEMO_MODELS)/sky_segm_model" ]; then \
 		if [ -d models/training/weights ]; then $(MAKE) models-graphs; else $(MAKE) models; fi; \
 	fi

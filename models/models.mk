@@ -9,13 +9,7 @@ MODELS_BUILD_DIR ?= $(BUILD_DIR)
 .PHONY: models models-setup models-graphs
 
 models-setup:
-	@missing=$$(for p in $(MODELS_PACKAGES); do \
-		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
-	done); \
-	if [ -n "$$missing" ]; then \
-		echo "Installing:" $$missing; \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	fi
+	@$(call install_missing,$(MODELS_PACKAGES))
 
 models: models-setup
 	cd models/training && $(MODELS_PYTHON) labels.py
