@@ -300,5 +300,40 @@ TEST_F(ExecutorTest, OutOfRangeTypeNumbersAreRejected) {
   EXPECT_NE(s.message().find("invalid data type 81"), std::string::npos) << s.message();
 }
 
+TEST_F(ExecutorTest, NodesMustHaveTheInputsTheirOpDeclares) {
+  tensorflow::AttrValue two;
+  two.set_i(2);
+  const Attrs float_t{{"T", type_attr(DT_FLOAT)}};
+  add(placeholder("x", DT_FLOAT, {1}));
+  add(node("too_few", "AddV2", {"x"}, float_t));
+  add(node("too_many", "Identity", {"x", "x"}, float_t));
+  // A list-valued input counts its N entries; control inputs do not count.
+  add(node("packed", "Pack", {"x", "x", "^x"}, {{"T", type_attr(DT_FLOAT)}, {"N", two}}));
+  add(node("short_list", "Pack", {"x"}, {{"T", type_attr(DT_FLOAT)}, {"N", two}}));
+  add(function("f", {{"a", DT_FLOAT}}, {{"b", DT_FLOAT}},
+               {node("id", "Identity", {"a"}, float_t)}, {{"b", "id:output:0"}}));
+  add(node("direct_call", "f", {"x", "x"}));
+  load();
+  std::vector<Tensor> out;
+  const std::vector<std::pair<std::string, Tensor>> feed{{"x", floats({1}, {3})}};
+  const struct {
+    const char* node;
+    const char* fragment;
+  } bad[] = {
+      {"too_few", "AddV2 node 'too_few': has 1 inputs, its op takes 2"},
+      {"too_many", "has 2 inputs, its op takes 1"},
+      {"short_list", "has 1 inputs, its op takes 2"},
+      {"direct_call", "f node 'direct_call': has 2 inputs, its op takes 1"},
+  };
+  for (const auto& c : bad) {
+    const Status s = run(feed, {c.node}, &out);
+    EXPECT_EQ(s.code(), TF_INVALID_ARGUMENT) << c.node;
+    EXPECT_NE(s.message().find(c.fragment), std::string::npos) << s.message();
+  }
+  ASSERT_TRUE(run(feed, {"packed"}, &out).is_ok());
+  EXPECT_EQ(out[0].shape(), (Shape{2, 1}));
+  EXPECT_EQ(values(out[0]), (std::vector<float>{3, 3}));
+}
+
 }  // namespace
 }  // namespace qtf

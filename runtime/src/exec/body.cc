@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 namespace qtf {
 namespace {
@@ -32,6 +33,21 @@ bool has_placeholder(const tensorflow::NodeDef& def) {
   return false;
 }
 
+// Kernels and function bodies take their inputs by position, so a node must
+// have exactly the data inputs its op or function declares.
+Status check_input_count(const google::protobuf::RepeatedPtrField<tensorflow::OpDef::ArgDef>& args,
+                         const tensorflow::NodeDef& def, const std::string& where) {
+  OutputLayout declared;
+  QTF_RETURN_IF_ERROR(arg_layout(args, def.attr(), where, &declared));
+  const auto given = std::count_if(def.input().begin(), def.input().end(),
+                                   [](const std::string& in) { return in.empty() || in[0] != '^'; });
+  if (given != static_cast<std::ptrdiff_t>(declared.types.size())) {
+    return invalid_argument(where + "has " + std::to_string(given) + " inputs, its op takes " +
+                            std::to_string(declared.types.size()));
+  }
+  return Status::ok();
+}
+
 }  // namespace
 
 std::string Body::where(int node) const {
@@ -49,8 +65,10 @@ void Body::add_node(const Graph& graph, const tensorflow::NodeDef& def, const st
     node.callee = fn;
     node.callee_attrs = &def.attr();
     node.status = arg_layout(fn->signature().output_arg(), def.attr(), where, &node.outputs);
+    if (node.status.is_ok()) node.status = check_input_count(fn->signature().input_arg(), def, where);
   } else if (const tensorflow::OpDef* op_def = graph.op_defs().find(def.op())) {
     node.status = arg_layout(op_def->output_arg(), def.attr(), where, &node.outputs);
+    if (node.status.is_ok()) node.status = check_input_count(op_def->input_arg(), def, where);
     if (node.status.is_ok() && is_call_op(def.op())) {
       const auto f = def.attr().find("f");
       if (f == def.attr().end() || f->second.value_case() != tensorflow::AttrValue::kFunc) {
