@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <tuple>
 #include <limits>
 #include <string_view>
+#include <tuple>
 
 #include "checkpoint/table.h"
 #include "util/coding.h"

@@ -46,24 +46,20 @@ Status arg_layout(const google::protobuf::RepeatedPtrField<tensorflow::OpDef::Ar
       const tensorflow::AttrValue* list = nullptr;
       QTF_RETURN_IF_ERROR(attr(arg.type_list_attr(), &list));
       for (int t : list->list().type()) {
-        if (!dtype_in_range(t)) return invalid_argument(where + "invalid data type " + std::to_string(t));
-        out->types.push_back(to_dtype(t));
+        DataType type = TF_FLOAT;
+        QTF_RETURN_IF_ERROR(checked_dtype(t, where, &type));
+        out->types.push_back(type);
       }
     } else {
-      if (!dtype_in_range(arg.type())) {
-        return invalid_argument(where + "invalid data type " + std::to_string(arg.type()));
-      }
-      DataType type = to_dtype(arg.type());
+      DataType type = TF_FLOAT;
+      QTF_RETURN_IF_ERROR(checked_dtype(arg.type(), where, &type));
       if (!arg.type_attr().empty()) {
         const tensorflow::AttrValue* value = nullptr;
         QTF_RETURN_IF_ERROR(attr(arg.type_attr(), &value));
         if (value->value_case() != tensorflow::AttrValue::kType) {
           return invalid_argument(where + "attr '" + arg.type_attr() + "' is not a type");
         }
-        if (!dtype_in_range(value->type())) {
-          return invalid_argument(where + "invalid data type " + std::to_string(value->type()));
-        }
-        type = to_dtype(value->type());
+        QTF_RETURN_IF_ERROR(checked_dtype(value->type(), where, &type));
       }
       int64_t count = 1;
       if (!arg.number_attr().empty()) {

@@ -89,10 +89,8 @@ Status shape_from_proto(const tensorflow::TensorShapeProto& proto, const std::st
 
 Status tensor_from_proto(const tensorflow::TensorProto& proto, const std::string& where,
                          Tensor* out) {
-  if (!dtype_in_range(proto.dtype())) {
-    return invalid_argument(where + "invalid data type " + std::to_string(proto.dtype()));
-  }
-  const DataType dtype = to_dtype(proto.dtype());
+  DataType dtype = TF_FLOAT;
+  QTF_RETURN_IF_ERROR(checked_dtype(proto.dtype(), where, &dtype));
   Shape shape;
   QTF_RETURN_IF_ERROR(shape_from_proto(proto.tensor_shape(), where, &shape));
   const int64_t n = num_elements(shape);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "core/status.h"
 #include "tensorflow/c/c_api.h"
 
 namespace qtf {
@@ -12,6 +14,12 @@ namespace qtf {
 // The enum's declared values end at 25, so it can represent 0..31.
 inline bool dtype_in_range(int64_t value) { return value >= 0 && value <= 31; }
 
-inline TF_DataType to_dtype(int64_t value) { return static_cast<TF_DataType>(value); }
+// The type a stored number stands for, or INVALID_ARGUMENT
+// "<where>invalid data type <value>".
+inline Status checked_dtype(int64_t value, const std::string& where, TF_DataType* out) {
+  if (!dtype_in_range(value)) return invalid_argument(where + "invalid data type " + std::to_string(value));
+  *out = static_cast<TF_DataType>(value);
+  return Status::ok();
+}
 
 }  // namespace qtf
