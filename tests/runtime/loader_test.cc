@@ -115,6 +115,66 @@ TEST(Loader, UnreachableFunctionsMayHoldUnknownOps) {
   EXPECT_EQ(h.serve({1.0f, 1.0f}).size(), 2u);
 }
 
+// Identity nodes id_1..id_n after `first` ("node:out:0"); returns the last reference.
+std::string identity_chain(tensorflow::FunctionDef* f, const std::string& first, int n) {
+  std::string ref = first;
+  for (int k = 1; k <= n; ++k) {
+    const std::string name = "id_" + std::to_string(k);
+    *f->add_node_def() = testing::node(name, "Identity", {ref}, {{"T", testing::type_attr(tensorflow::DT_FLOAT)}});
+    ref = name + ":output:0";
+  }
+  return ref;
+}
+
+TEST(Loader, UnknownOpsInsideFunctionsFailWithOneShortLine) {
+  // As TensorFlow 2.1 writes it: the stripped op list holds only the outer
+  // graph's ops, so nothing describes the unknown ops' outputs, and a long
+  // chain of consumers depends on them.
+  TempDir dir;
+  TestModel m = make_test_model();
+  tensorflow::FunctionDef* f = m.function("__inference_model_10");
+  f->mutable_node_def(1)->set_op("QtfFancyMatMul");
+  f->mutable_node_def(3)->set_op("QtfOtherOp");
+  (*f->mutable_ret())["identity"] = identity_chain(f, "add:z:0", 300);
+  m.meta().mutable_meta_info_def()->mutable_stripped_op_list()->Clear();
+  m.write(dir.file("m"));
+  Handles h(dir.file("m"));
+  EXPECT_EQ(h.session, nullptr);
+  EXPECT_EQ(h.code(), TF_UNIMPLEMENTED);
+  EXPECT_EQ(h.message(),
+            "unsupported ops: QtfFancyMatMul (1, node 'mul' in '__inference_model_10'), "
+            "QtfOtherOp (1, node 'add' in '__inference_model_10')");
+}
+
+TEST(Loader, UncheckedSignatureWithUnknownOpFailsShortlyWhenRun) {
+  TempDir dir;
+  TestModel m = make_test_model();
+  tensorflow::FunctionDef other = testing::function(
+      "__inference_other_40", {{"x", tensorflow::DT_FLOAT}}, {{"y", tensorflow::DT_FLOAT}},
+      {testing::node("odd", "QtfStrangeOp", {"x"})}, {});
+  (*other.mutable_ret())["y"] = identity_chain(&other, "odd:y:0", 300);
+  *m.graph().mutable_library()->add_function() = other;
+  *m.graph().add_node() = testing::call("StatefulPartitionedCall_9", "__inference_other_40",
+                                        {"serving_default_x"}, {tensorflow::DT_FLOAT}, {tensorflow::DT_FLOAT});
+  (*(*m.meta().mutable_signature_def())["other"].mutable_outputs())["y"].set_name("StatefulPartitionedCall_9:0");
+  m.write(dir.file("m"));
+  Handles h(dir.file("m"));
+  ASSERT_EQ(h.code(), TF_OK) << h.message();
+  TF_Output in{TF_GraphOperationByName(h.graph, "serving_default_x"), 0};
+  TF_Output out{TF_GraphOperationByName(h.graph, "StatefulPartitionedCall_9"), 0};
+  float x[2] = {1.0f, 2.0f};
+  const int64_t dims[] = {1, 2};
+  TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims, 2, x, 8, [](void*, size_t, void*) {}, nullptr);
+  TF_Tensor* result = nullptr;
+  TF_SessionRun(h.session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, h.status);
+  TF_DeleteTensor(t);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(h.code(), TF_UNIMPLEMENTED);
+  // The cause once, not once per node of the chain.
+  EXPECT_NE(h.message().find("QtfStrangeOp"), std::string::npos) << h.message();
+  EXPECT_LT(h.message().size(), 300u) << h.message();
+}
+
 TEST(Loader, NonEmptyGraphIsRejected) {
   TempDir dir;
   make_test_model().write(dir.file("m"));

@@ -179,4 +179,25 @@ TEST(QuarrowModels, RealExportRunsAndInspects) {
   }
 }
 
+TEST(QuarrowModels, InspectListsTheOpsOfTheOnnxTfExport) {
+  const std::string dir = std::string(QUARROW_SHARED_DIR) + "/fixtures/savedmodels/onnxtf_mcunet_tf211";
+  if (read_file(dir + "/saved_model.pb").empty()) GTEST_SKIP() << "fixture not present";
+  const Result r = run_tool("inspect " + dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  // Counts over the serving function and the restore and init runs.
+  const struct {
+    const char* op;
+    int count;
+  } rows[] = {{"Transpose", 163}, {"Conv2D", 36}, {"Pad", 19}, {"DepthwiseConv2dNative", 18},
+              {"PartitionedCall", 2}, {"MatMul", 1}};
+  EXPECT_NE(r.out.find("input  input: float [?,3,160,160] at serving_default_input:0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("serving path ops (17, 0 unsupported):\n"), std::string::npos) << r.out;
+  for (const auto& row : rows) {
+    const std::string n = std::to_string(row.count);
+    const std::string line = "    " + std::string(row.op) + std::string(32 - std::strlen(row.op), ' ') +
+                             std::string(5 - n.size(), ' ') + n + "\n";
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+  }
+}
+
 }  // namespace

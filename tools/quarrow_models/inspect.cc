@@ -2,12 +2,13 @@
 // files (saved_model.pb and the checkpoint index), without running anything.
 #include <cctype>
 #include <fstream>
+#include <iomanip>
 #include <map>
-#include <set>
 #include <sstream>
 
 #include "checkpoint/table.h"
 #include "commands.h"
+#include "exec/loader.h"
 #include "saved_model.pb.h"
 #include "tensor_bundle.pb.h"
 
@@ -33,31 +34,25 @@ std::string shape_text(const tensorflow::TensorShapeProto& shape) {
   return s + "]";
 }
 
-// Op types of the graph and of every library function a graph node reaches
-// (through func attrs or by naming a function as its op).
-std::set<std::string> used_ops(const tensorflow::GraphDef& graph) {
-  std::map<std::string, const tensorflow::FunctionDef*> library;
-  for (const auto& f : graph.library().function()) library[f.signature().name()] = &f;
-  std::set<std::string> ops, seen;
-  std::vector<std::string> pending;
-  auto visit = [&](const tensorflow::NodeDef& node) {
-    if (library.count(node.op()) != 0) pending.push_back(node.op());
-    else ops.insert(node.op());
-    for (const auto& [key, value] : node.attr()) {
-      if (value.has_func()) pending.push_back(value.func().name());
-      for (const auto& fn : value.list().func()) pending.push_back(fn.name());
+// The ops a load of this meta-graph would plan, with counts, unsupported ones
+// marked, then the line the load would fail with.
+void print_path_ops(const tensorflow::MetaGraphDef& meta, bool restores, std::ostream& out) {
+  const std::vector<qtf::OpUse> ops =
+      qtf::census_ops(meta.graph_def(), qtf::load_path_runs(meta, restores));
+  size_t unsupported = 0;
+  for (const qtf::OpUse& use : ops) unsupported += use.supported ? 0 : 1;
+  out << "  serving path ops (" << ops.size() << ", " << unsupported << " unsupported):\n";
+  for (const qtf::OpUse& use : ops) {
+    out << "    " << std::left << std::setw(32) << use.op << std::right << std::setw(5) << use.count;
+    if (!use.supported) {
+      out << "  UNSUPPORTED (node '" << use.node << "'";
+      if (!use.function.empty()) out << " in '" << use.function << "'";
+      out << ")";
     }
-  };
-  for (const auto& node : graph.node()) visit(node);
-  while (!pending.empty()) {
-    const std::string name = pending.back();
-    pending.pop_back();
-    if (!seen.insert(name).second) continue;
-    auto it = library.find(name);
-    if (it == library.end()) continue;
-    for (const auto& node : it->second->node_def()) visit(node);
+    out << "\n";
   }
-  return ops;
+  const std::string line = qtf::unsupported_ops_line(ops);
+  if (!line.empty()) out << "  " << line << "\n";
 }
 
 bool read_file(const std::string& path, std::string* bytes) {
@@ -83,6 +78,9 @@ int inspect_command(const std::string& dir, std::ostream& out, std::ostream& err
     err << "quarrow-models: " << pb_path << " is not a SavedModel protobuf\n";
     return 1;
   }
+  const std::string index_path = dir + "/variables/variables.index";
+  std::string index_bytes;
+  const bool has_checkpoint = read_file(index_path, &index_bytes);
   out << "SavedModel " << dir << " (schema " << model.saved_model_schema_version() << ")\n";
   for (int m = 0; m < model.meta_graphs_size(); ++m) {
     const auto& meta = model.meta_graphs(m);
@@ -111,19 +109,15 @@ int inspect_command(const std::string& dir, std::ostream& out, std::ostream& err
             << shape_text(info->tensor_shape()) << " at " << info->name() << "\n";
       }
     }
-    const std::set<std::string> ops = used_ops(meta.graph_def());
-    out << "  ops (" << ops.size() << "):";
-    for (const std::string& op : ops) out << " " << op;
-    out << "\n  functions: " << meta.graph_def().library().function_size() << "\n";
+    print_path_ops(meta, has_checkpoint, out);
+    out << "  functions: " << meta.graph_def().library().function_size() << "\n";
     if (meta.has_saver_def()) {
       out << "  saver: restore " << meta.saver_def().restore_op_name() << ", filename "
           << meta.saver_def().filename_tensor_name() << "\n";
     }
   }
 
-  const std::string index_path = dir + "/variables/variables.index";
-  std::string index_bytes;
-  if (!read_file(index_path, &index_bytes)) {
+  if (!has_checkpoint) {
     out << "variables: none (no " << index_path << ")\n";
     return 0;
   }

@@ -10,7 +10,8 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  quarrow-models inspect <saved_model_dir>\n"
-    "      tags, signatures, op types and variables of a SavedModel\n"
+    "      tags, signatures, the ops of the serving path (unsupported ones marked) and\n"
+    "      the variables of a SavedModel\n"
     "  quarrow-models run <saved_model_dir> [--input TENSOR=in.npy]... --output TENSOR=out.npy...\n"
     "      feeds .npy files, runs once, writes the fetched tensors as .npy\n"
     "      (TENSOR is \"op:index\" or \"op\"; .npy types <f4 <f8 <i4 <i8 |u1 |b1)\n"

@@ -271,9 +271,15 @@ void Body::resolve_function_inputs(const std::unordered_map<std::string, int>& a
       ValueRef ref;
       const Status s = resolve_function_ref(input, args, &ref);
       if (!s.is_ok()) {
+        // A node that cannot run already says why; consumers pass that on
+        // as it is, or the message would grow along every chain of nodes.
+        const std::string source = input.substr(0, input.find(':'));
+        const auto it = index_.find(source);
+        const bool inherited = it != index_.end() && !nodes_[static_cast<size_t>(it->second)].status.is_ok();
         if (node.status.is_ok()) {
-          node.status = Status(s.code(), s.message() + " (input of node '" + node.name +
-                                             "' in function '" + function_name_ + "')");
+          node.status = inherited ? s
+                                  : Status(s.code(), s.message() + " (input of node '" + node.name +
+                                                         "' in function '" + function_name_ + "')");
         }
         continue;
       }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <set>
 
+#include "exec/op_census.h"
 #include "util/file.h"
 
 namespace qtf {
@@ -38,22 +39,56 @@ Status asset_feeds(const tensorflow::MetaGraphDef& meta, const std::string& expo
   return Status::ok();
 }
 
-// The init op's node: the init signature's output, else the TF1 collections.
-Status init_op(const tensorflow::MetaGraphDef& meta, const Session& session, int* node) {
-  *node = -1;
-  std::string name;
+}  // namespace
+
+std::string init_op_name(const tensorflow::MetaGraphDef& meta) {
   const auto sig = meta.signature_def().find(kInitOpSignature);
   if (sig != meta.signature_def().end()) {
     const auto out = sig->second.outputs().find(kInitOpSignature);
-    if (out != sig->second.outputs().end()) name = out->second.name();
+    if (out != sig->second.outputs().end() && !out->second.name().empty()) return out->second.name();
   }
   for (const char* collection : {"saved_model_main_op", "legacy_init_op"}) {
-    if (!name.empty()) break;
     const auto it = meta.collection_def().find(collection);
     if (it != meta.collection_def().end() && it->second.node_list().value_size() > 0) {
-      name = it->second.node_list().value(0);
+      return it->second.node_list().value(0);
     }
   }
+  return "";
+}
+
+bool signature_checked_at_load(const tensorflow::MetaGraphDef& meta, const std::string& key) {
+  if (key == kInitOpSignature) return false;
+  return key == kServingSignature || meta.signature_def().count(kServingSignature) == 0;
+}
+
+std::vector<PathRun> load_path_runs(const tensorflow::MetaGraphDef& meta, bool restores) {
+  std::vector<PathRun> runs;
+  std::vector<std::string> assets;
+  for (const auto& asset : meta.asset_file_def()) assets.push_back(asset.tensor_info().name());
+  for (const auto& [key, sig] : meta.signature_def()) {
+    if (!signature_checked_at_load(meta, key)) continue;
+    PathRun run;
+    for (const auto& [name, info] : sig.inputs()) run.feeds.push_back(info.name());
+    for (const auto& [name, info] : sig.outputs()) run.roots.push_back(info.name());
+    runs.push_back(std::move(run));
+  }
+  const tensorflow::SaverDef& saver = meta.saver_def();
+  if (restores && !saver.restore_op_name().empty()) {
+    PathRun run{assets, {"^" + saver.restore_op_name()}};
+    run.feeds.push_back(saver.filename_tensor_name());
+    runs.push_back(std::move(run));
+  }
+  const std::string init = init_op_name(meta);
+  if (!init.empty()) runs.push_back(PathRun{assets, {"^" + init}});
+  return runs;
+}
+
+namespace {
+
+// The init op's node, or -1 when the model has none.
+Status init_op(const tensorflow::MetaGraphDef& meta, const Session& session, int* node) {
+  *node = -1;
+  const std::string name = init_op_name(meta);
   if (name.empty()) return Status::ok();
   ValueRef ref;
   QTF_RETURN_IF_ERROR(session.parse_tensor_name(name, &ref));
@@ -61,13 +96,20 @@ Status init_op(const tensorflow::MetaGraphDef& meta, const Session& session, int
   return Status::ok();
 }
 
+// Every op the load and the checked signatures need, before any planning, so
+// that all missing ops are named at once, in one line of bounded length.
+Status check_path_ops(const tensorflow::MetaGraphDef& meta, bool restores) {
+  const std::string line =
+      unsupported_ops_line(census_ops(meta.graph_def(), load_path_runs(meta, restores)));
+  return line.empty() ? Status::ok() : unimplemented(line);
+}
+
 // Plans the serving signature so unsupported ops fail the load. Signatures
 // other than serving_default (parsing tf.Example, say) are checked only when
 // the model has no serving_default, and then all of them.
 Status check_signatures(const tensorflow::MetaGraphDef& meta, Session* session) {
-  const bool has_default = meta.signature_def().count(kServingSignature) > 0;
   for (const auto& [key, sig] : meta.signature_def()) {
-    if (key == kInitOpSignature || (has_default && key != kServingSignature)) continue;
+    if (!signature_checked_at_load(meta, key)) continue;
     std::vector<ValueRef> feeds, fetches;
     for (const auto* map : {&sig.inputs(), &sig.outputs()}) {
       // Signature maps are unordered; plan them in key order.
@@ -145,6 +187,11 @@ Status load_saved_model(const std::string& export_dir, const std::vector<std::st
   QTF_RETURN_IF_ERROR(find_meta_graph(model, tags, export_dir, &chosen));
   tensorflow::MetaGraphDef& meta = *model.mutable_meta_graphs(chosen);
   if (meta_graph_def != nullptr) meta.SerializeToString(meta_graph_def);
+  const tensorflow::SaverDef& saver = meta.saver_def();
+  const std::string prefix = export_dir + "/variables/variables";
+  // Restore only when there is both a saver and a checkpoint to restore from.
+  const bool restores = !saver.restore_op_name().empty() && path_exists(prefix + ".index");
+  QTF_RETURN_IF_ERROR(check_path_ops(meta, restores));
 
   auto graph = std::make_shared<Graph>();
   tensorflow::GraphDef graph_def;
@@ -155,12 +202,9 @@ Status load_saved_model(const std::string& export_dir, const std::vector<std::st
   Feeds assets;
   QTF_RETURN_IF_ERROR(asset_feeds(meta, export_dir, *session, &assets));
 
-  // Restore only when there is both a saver and a checkpoint to restore from.
-  const tensorflow::SaverDef& saver = meta.saver_def();
-  const std::string prefix = export_dir + "/variables/variables";
   Feeds restore = assets;
   int restore_node = -1;
-  if (!saver.restore_op_name().empty() && path_exists(prefix + ".index")) {
+  if (restores) {
     ValueRef op, filename;
     QTF_RETURN_IF_ERROR(session->parse_tensor_name(saver.restore_op_name(), &op));
     QTF_RETURN_IF_ERROR(session->parse_tensor_name(saver.filename_tensor_name(), &filename));

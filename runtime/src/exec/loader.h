@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/status.h"
+#include "exec/op_census.h"
 #include "exec/session.h"
 #include "graph/graph.h"
 #include "saved_model.pb.h"
@@ -23,6 +24,18 @@ Status read_saved_model(const std::string& export_dir, tensorflow::SavedModel* m
 // Index of the meta-graph whose tag set equals `tags`; NOT_FOUND otherwise.
 Status find_meta_graph(const tensorflow::SavedModel& model, const std::vector<std::string>& tags,
                        const std::string& export_dir, int* index);
+
+// The init op's name: the init signature's output, else the first node of the
+// TensorFlow 1 collections; empty when the model has none.
+std::string init_op_name(const tensorflow::MetaGraphDef& meta);
+
+// Whether the load plans signature `key`: serving_default, or every signature
+// when there is no serving_default (never the init signature).
+bool signature_checked_at_load(const tensorflow::MetaGraphDef& meta, const std::string& key);
+
+// The runs a load checks: the signatures above, the variable restore (when
+// `restores`: a saver and a checkpoint) and the init op, with their feeds.
+std::vector<PathRun> load_path_runs(const tensorflow::MetaGraphDef& meta, bool restores);
 
 struct LoadedModel {
   std::shared_ptr<Graph> graph;

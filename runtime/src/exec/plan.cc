@@ -4,6 +4,7 @@
 
 #include "exec/conv_fusion_pass.h"
 #include "exec/function_runtime.h"
+#include "exec/op_census.h"
 
 namespace qtf {
 namespace {
@@ -47,7 +48,7 @@ Status BodyInstance::prepare(int index) {
     }
   } else {
     const std::string& op = node.def->op();
-    if (op == "VariableV2" || op == "Variable" || op == "TemporaryVariable" || op == "Assign") {
+    if (is_reference_variable_op(op)) {
       return unimplemented("Reference variables of TensorFlow 1 (op '" + op + "', " +
                            body_->where(index) + ") are not supported; export with resource variables");
     }
