@@ -1,43 +1,21 @@
 // The quarrow-models command run as a process: inspect, run and check on
 // models written in the test, bad arguments, and the real TensorFlow export.
-#include <unistd.h>
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "npy.h"
 #include "savedmodel_writer.h"
 #include "test_models.h"
+#include "tool_process.h"
 
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-Result run_tool(const std::string& args) {
-  const std::string base = ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qmodels_cmd";
-  const std::string cmd = std::string(QUARROW_MODELS_BIN) + " " + args + " >" + base + ".out 2>" + base + ".err";
-  Result r;
-  const int status = std::system(cmd.c_str());
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = read_file(base + ".out");
-  r.err = read_file(base + ".err");
-  return r;
-}
+using qmodels_testing::read_file;
+using qmodels_testing::Result;
+using qmodels_testing::run_tool;
 
 std::string temp(const std::string& name) { return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qmodels_" + name; }
 

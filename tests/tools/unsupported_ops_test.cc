@@ -1,19 +1,16 @@
 // Models needing ops the runtime lacks: the load fails with one bounded line
 // naming every missing op of the serving path (inside nested functions and
 // branches named by func attrs too), and inspect and check say the same.
-#include <unistd.h>
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <functional>
 #include <fstream>
-#include <sstream>
 
 #include "loaded_model.h"
 #include "savedmodel_writer.h"
 #include "test_models.h"
+#include "tool_process.h"
 
 namespace {
 
@@ -23,28 +20,9 @@ std::string temp(const std::string& name) {
   return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_unsupported_" + name;
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-Result run_tool(const std::string& args) {
-  const std::string base = temp("cmd");
-  const std::string cmd = std::string(QUARROW_MODELS_BIN) + " " + args + " >" + base + ".out 2>" + base + ".err";
-  Result r;
-  const int status = std::system(cmd.c_str());
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = read_file(base + ".out");
-  r.err = read_file(base + ".err");
-  return r;
-}
+using qmodels_testing::read_file;
+using qmodels_testing::Result;
+using qmodels_testing::run_tool;
 
 tensorflow::NodeDef node(const std::string& name, const std::string& op, std::vector<std::string> inputs) {
   tensorflow::NodeDef n;
