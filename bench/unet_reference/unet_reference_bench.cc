@@ -20,11 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "exec/step_timing.h"
 #include "fma_peak.h"
+#include "kernels/dnnl/conv_method.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
 #include "unet_layers.h"
@@ -116,24 +119,6 @@ class Model {
     return true;
   }
 
-  // Median and minimum milliseconds of `runs` runs after one warm-up run,
-  // and the process CPU time (all threads) per run in ms when asked.
-  bool time(int runs, double* median_ms, double* min_ms, double* cpu_ms = nullptr) {
-    if (!run()) return false;
-    const double cpu0 = process_cpu_ms();
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-      const auto t0 = std::chrono::steady_clock::now();
-      if (!run()) return false;
-      ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    if (cpu_ms != nullptr) *cpu_ms = (process_cpu_ms() - cpu0) / runs;
-    std::sort(ms.begin(), ms.end());
-    *median_ms = ms[ms.size() / 2];
-    *min_ms = ms.front();
-    return true;
-  }
-
   static double process_cpu_ms() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -150,6 +135,36 @@ class Model {
   TF_Output feed_{}, fetch_{};
   std::string error_;
 };
+
+struct Timing {
+  double median_ms = 0, min_ms = 0;
+  double cpu_ms = 0;  // process CPU time (all threads) per run
+};
+
+// Times `runs` runs of each model after one warm-up run each, taking the
+// models in turn so that all of them see the same machine load.
+bool time_interleaved(const std::vector<Model*>& models, int runs, std::vector<Timing>* out) {
+  for (Model* m : models) {
+    if (!m->run()) return false;
+  }
+  std::vector<std::vector<double>> ms(models.size());
+  std::vector<double> cpu(models.size(), 0.0);
+  for (int i = 0; i < runs; ++i) {
+    for (size_t k = 0; k < models.size(); ++k) {
+      const double cpu0 = Model::process_cpu_ms();
+      const auto t0 = std::chrono::steady_clock::now();
+      if (!models[k]->run()) return false;
+      ms[k].push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+      cpu[k] += Model::process_cpu_ms() - cpu0;
+    }
+  }
+  out->assign(models.size(), Timing());
+  for (size_t k = 0; k < models.size(); ++k) {
+    std::sort(ms[k].begin(), ms[k].end());
+    (*out)[k] = Timing{ms[k][ms[k].size() / 2], ms[k].front(), cpu[k] / runs};
+  }
+  return true;
+}
 
 // Shapes of the single-convolution throughput model.
 constexpr int kConvH = 128, kConvW = 256, kConvC = 64;
@@ -225,6 +240,93 @@ double load_average() {
   return l;
 }
 
+// Step times of the runtime's runs, per node, one vector entry per run.
+class StepTimes : public qtf::StepRecorder {
+ public:
+  void record(const std::string& node, const std::string& op, double ms) override {
+    std::vector<double>& v = ms_[node];
+    if (v.size() < static_cast<size_t>(run_ + 1)) v.resize(static_cast<size_t>(run_ + 1), 0.0);
+    v[static_cast<size_t>(run_)] += ms;
+    op_[node] = op;
+  }
+  void next_run() { ++run_; }
+  int runs() const { return run_; }
+  const std::map<std::string, std::vector<double>>& ms() const { return ms_; }
+  const std::string& op(const std::string& node) const { return op_.at(node); }
+
+ private:
+  int run_ = 0;
+  std::map<std::string, std::vector<double>> ms_;
+  std::map<std::string, std::string> op_;
+};
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The method the runtime chose for a layer's convolution (the latest choice
+// of a node of that layer).
+std::string chosen_method(const std::string& layer) {
+  std::string method = "?";
+  for (const qtf::ConvMethodChoice& c : qtf::conv_method_choices()) {
+    if (c.where.find("'" + layer + "/") != std::string::npos) method = qtf::conv_method_name(c.method);
+  }
+  return method;
+}
+
+// Runs the model `runs` times with every step timed and prints each
+// convolution layer's GFLOP/s and share of `peak`, then the other steps by op.
+void print_layers(Model& m, int runs, double peak) {
+  StepTimes times;
+  qtf::set_step_recorder(&times);
+  for (int i = 0; i < runs && m.run(); ++i) times.next_run();
+  qtf::set_step_recorder(nullptr);
+  if (times.runs() == 0) return;
+  // Sum per run over the steps of each layer ("<layer>/..."), then median.
+  const auto layer_ms = [&](const std::string& layer) {
+    std::vector<double> per_run(static_cast<size_t>(times.runs()), 0.0);
+    for (const auto& [node, ms] : times.ms()) {
+      if (node.rfind(layer + "/", 0) != 0) continue;
+      for (size_t r = 0; r < ms.size() && r < per_run.size(); ++r) per_run[r] += ms[r];
+    }
+    return median(per_run);
+  };
+  std::printf("per layer (median of %d runs, each step timed; %% of the two-core peak of %.1f GFLOP/s):\n",
+              times.runs(), peak);
+  std::printf("  %-6s %9s %8s %7s %8s %8s %5s  %s\n", "layer", "channels", "size", "GFLOP", "ms", "GFLOP/s",
+              "peak", "method");
+  double conv_total = 0;
+  for (const unet::ConvLayer& l : unet::conv_layers()) {
+    const double gflop = 2.0 * l.k * l.k * l.in_c * l.out_c * static_cast<double>(l.height) * l.width * 1e-9;
+    const double ms = layer_ms(l.name);
+    conv_total += ms;
+    const std::string channels = std::to_string(l.in_c) + "->" + std::to_string(l.out_c);
+    const std::string size = std::to_string(l.height) + "x" + std::to_string(l.width);
+    std::printf("  %-6s %9s %8s %7.3f %8.3f %8.1f %4.0f%%  %s\n", l.name.c_str(), channels.c_str(), size.c_str(),
+                gflop, ms, gflop / ms * 1e3, 100.0 * gflop / ms * 1e3 / peak, chosen_method(l.name).c_str());
+  }
+  // Steps outside the layers, by op.
+  std::map<std::string, std::vector<double>> by_op;
+  for (const auto& [node, ms] : times.ms()) {
+    bool in_layer = false;
+    for (const unet::ConvLayer& l : unet::conv_layers()) in_layer = in_layer || node.rfind(l.name + "/", 0) == 0;
+    if (in_layer) continue;
+    std::vector<double>& v = by_op[times.op(node)];
+    v.resize(std::max(v.size(), ms.size()), 0.0);
+    for (size_t r = 0; r < ms.size(); ++r) v[r] += ms[r];
+  }
+  double other_total = 0;
+  std::printf("  convolutions: %.2f ms, %.1f GFLOP/s; other steps:", conv_total, unet::gflop() / conv_total * 1e3);
+  for (const auto& [op, ms] : by_op) {
+    const double med = median(ms);
+    other_total += med;
+    std::printf(" %s %.2f ms,", op.c_str(), med);
+  }
+  std::printf(" together %.2f ms\n", other_total);
+}
+
 int summary(int runs) {
   const double gflop = unet::gflop();
   std::printf("reference U-Net: 1x%dx%dx%d input, %zu convolutions, %.4f GFLOP\n", unet::kHeight,
@@ -240,16 +342,25 @@ int summary(int runs) {
     std::fprintf(stderr, "cannot write the U-Net SavedModel\n");
     return 1;
   }
-  std::vector<float> ours;
-  double ours_med = 0, ours_min = 0, ours_cpu = 0;
-  {
-    Model m(dir, {1, unet::kHeight, unet::kWidth, unet::kInChannels}, unet::input_nhwc());
-    if (!m.error().empty() || !m.run(&ours) || !m.time(runs, &ours_med, &ours_min, &ours_cpu)) {
-      std::fprintf(stderr, "runtime failed: %s\n", m.error().c_str());
-      remove_dir(dir);
-      return 1;
-    }
+  std::vector<float> ours, ours_direct;
+  const std::vector<int64_t> dims{1, unet::kHeight, unet::kWidth, unet::kInChannels};
+  // The same network with every convolution on the direct NHWC kernel (the
+  // runtime before it chose methods per shape), for a before/after in one run.
+  qtf::set_conv_method_override(qtf::ConvMethod::kDirectNhwc);
+  auto direct_model = std::make_unique<Model>(dir, dims, unet::input_nhwc());
+  const bool direct_ok = direct_model->error().empty() && direct_model->run(&ours_direct);
+  qtf::set_conv_method_override(std::nullopt);
+  // Kept for the per-layer table, which needs the peak measured first.
+  auto unet_model = std::make_unique<Model>(dir, dims, unet::input_nhwc());
+  std::vector<Timing> t;
+  if (!direct_ok || !unet_model->error().empty() || !unet_model->run(&ours) ||
+      !time_interleaved({unet_model.get(), direct_model.get()}, runs, &t)) {
+    std::fprintf(stderr, "runtime failed: %s%s\n", unet_model->error().c_str(), direct_model->error().c_str());
+    remove_dir(dir);
+    return 1;
   }
+  direct_model.reset();
+  const double ours_med = t[0].median_ms, ours_min = t[0].min_ms, ours_cpu = t[0].cpu_ms;
   std::vector<float> theirs;
   double cv_med = 0, cv_min = 0, cv_cpu = 0;
   int cv_threads = 0;
@@ -257,6 +368,14 @@ int summary(int runs) {
   remove_dir(dir);
   std::printf("runtime (C API): median %.1f ms, min %.1f ms, %.1f GFLOP/s; CPU %.1f ms per run\n", ours_med,
               ours_min, gflop / ours_med * 1e3, ours_cpu);
+  double direct_diff = 0;
+  for (size_t i = 0; i < ours.size() && i < ours_direct.size(); ++i) {
+    direct_diff = std::max(direct_diff, static_cast<double>(std::fabs(ours[i] - ours_direct[i])));
+  }
+  std::printf("runtime, direct NHWC convolutions only (interleaved): median %.1f ms, min %.1f ms; CPU %.1f ms per "
+              "run; per-shape choice is %.2fx faster (medians), %.2fx (CPU time); outputs max |diff| %.3g\n",
+              t[1].median_ms, t[1].min_ms, t[1].cpu_ms, t[1].median_ms / ours_med, t[1].cpu_ms / ours_cpu,
+              direct_diff);
   if (!cv_ok || theirs.size() != ours.size()) {
     std::fprintf(stderr, "OpenCV DNN run failed or gave %zu values (expected %zu)\n", theirs.size(), ours.size());
     return 1;
@@ -278,16 +397,23 @@ int summary(int runs) {
   std::printf("FP32 peak (AVX-512 FMA loop): %.1f GFLOP/s on one core, %.1f on two (elapsed time); "
               "%.1f GFLOP per CPU-second\n",
               peak1.wall, peak2.wall, peak2.per_cpu);
+  std::printf("reference U-Net: %.0f%% of the two-core peak (median), %.0f%% per CPU-second\n",
+              100.0 * gflop / ours_med * 1e3 / peak2.wall, 100.0 * gflop / ours_cpu * 1e3 / peak2.per_cpu);
+  print_layers(*unet_model, runs, peak2.wall);
+  unet_model.reset();
 
   const std::string conv_dir = write_conv();
-  double conv_med = 0, conv_min = 0, conv_cpu = 0;
+  double conv_med = 0, conv_cpu = 0;
   {
     Model m(conv_dir, {1, kConvH, kConvW, kConvC}, conv_input());
-    if (!m.error().empty() || !m.time(runs, &conv_med, &conv_min, &conv_cpu)) {
+    std::vector<Timing> ct;
+    if (!m.error().empty() || !time_interleaved({&m}, runs, &ct)) {
       std::fprintf(stderr, "convolution model failed: %s\n", m.error().c_str());
       remove_dir(conv_dir);
       return 1;
     }
+    conv_med = ct[0].median_ms;
+    conv_cpu = ct[0].cpu_ms;
   }
   remove_dir(conv_dir);
   const double conv_gflops = conv_gflop() / conv_med * 1e3;

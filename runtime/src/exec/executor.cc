@@ -1,6 +1,9 @@
 #include "exec/executor.h"
 
+#include <chrono>
 #include <new>
+
+#include "exec/step_timing.h"
 
 namespace qtf {
 namespace {
@@ -57,7 +60,16 @@ Status run_steps(const Plan& plan, std::vector<Tensor>& slots) {
     Status s;
     if (step.kernel != nullptr) {
       OpKernelContext ctx(inputs, &outputs);
-      s = step.kernel->compute(ctx);
+      StepRecorder* recorder = step_recorder();
+      if (recorder == nullptr) {
+        s = step.kernel->compute(ctx);
+      } else {
+        const auto t0 = std::chrono::steady_clock::now();
+        s = step.kernel->compute(ctx);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        const BodyNode& node = body.node(step.node);
+        recorder->record(node.name, node.def != nullptr ? node.def->op() : std::string(), ms);
+      }
     } else {
       const Plan& callee = *step.callee->plan;
       s = run_plan(callee, std::move(inputs), &outputs);

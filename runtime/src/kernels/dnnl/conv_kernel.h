@@ -1,8 +1,9 @@
 // Forward convolution through oneDNN for Conv2D and DepthwiseConv2dNative
 // (NHWC input and output, TensorFlow filter layouts).
 //
-// Per input/filter shape the kernel keeps one primitive and the filter
-// reordered into the primitive's preferred layout. The reorder is redone
+// Per input/filter shape the kernel keeps one implementation, chosen on the
+// first input of that shape (conv_method.h), and the filter reordered into
+// its layout. The reorder is redone
 // only when a different filter buffer arrives (a reassigned variable);
 // the plan holds a reference to the filter so its address stays meaningful.
 // A depthwise filter [kh, kw, C, M] is a grouped convolution with C groups
@@ -20,6 +21,7 @@
 
 #include "core/kernel.h"
 #include "kernels/dnnl/conv_fusion.h"
+#include "kernels/dnnl/conv_method.h"
 #include "kernels/dnnl/dnnl_context.h"
 #include "kernels/window.h"
 
@@ -79,24 +81,26 @@ class ConvKernel : public OpKernel {
     }
     return dnnl_call(where_, [&] {
       dnnl::stream& stream = dnnl_stream();
-      refresh_weights(*plan, filter, stream);
-      memory src(plan->pd.src_desc(), dnnl_engine(), input.raw());
-      memory dst(plan->pd.dst_desc(), dnnl_engine(), output.raw());
-      std::unordered_map<int, memory> args{
-          {DNNL_ARG_SRC, src}, {DNNL_ARG_WEIGHTS, plan->weights}, {DNNL_ARG_DST, dst}};
-      if (bias != nullptr) {
-        args.emplace(DNNL_ARG_BIAS, memory(plan->pd.bias_desc(), dnnl_engine(), const_cast<float*>(bias)));
+      if (!plan->chosen) {
+        // First input of this shape: pick the method on it (see conv_method.h).
+        memory user(plan->user_weights_md, dnnl_engine(), filter.raw());
+        plan->impl = choose_conv_impl(where_, plan->geometry, conv_fusion_attr(fusion_), user, input.raw(),
+                                      output.raw(), bias, stream);
+        plan->weights = plan->impl.weights;
+        plan->filter = filter;
+        plan->chosen = true;
       }
-      plan->primitive.execute(stream, args);
-      stream.wait();
+      refresh_weights(*plan, filter, stream);  // plan->weights is the chosen impl's weights
+      run_conv_impl(plan->impl, input.raw(), output.raw(), bias, stream);
     });
   }
 
  private:
   struct Plan {
     Shape input_shape, filter_shape, out_shape;
-    dnnl::convolution_forward::primitive_desc pd;
-    dnnl::convolution_forward primitive;
+    ConvGeometry geometry;
+    ConvImpl impl;  // valid once `chosen`
+    bool chosen = false;
     memory::desc user_weights_md;
     memory weights;
     Tensor filter;  // the filter `weights` was reordered from
@@ -117,35 +121,18 @@ class ConvKernel : public OpKernel {
     const int64_t out_c = kDepthwise ? f[2] * f[3] : f[3];
     plan.out_shape = {in[0], h.out, w.out, out_c};
     if (num_elements(plan.out_shape) > 0 && num_elements(in) > 0) {
-      QTF_RETURN_IF_ERROR(dnnl_call(where_, [&] {
-        const auto dt = memory::data_type::f32;
-        // oneDNN describes NHWC data with logical NCHW dims.
-        memory::desc src_md({in[0], in[3], in[1], in[2]}, dt, tag::nhwc);
-        memory::desc dst_md({in[0], out_c, h.out, w.out}, dt, tag::nhwc);
-        const memory::dims wdims = kDepthwise ? memory::dims{f[2], f[3], 1, f[0], f[1]}
-                                              : memory::dims{f[3], f[2], f[0], f[1]};
-        memory::desc any_weights(wdims, dt, tag::any);
-        plan.user_weights_md = memory::desc(wdims, dt, kDepthwise ? tag::hwigo : tag::hwio);
-        const memory::dims strides{window_.stride_h, window_.stride_w};
-        const memory::dims dilations{window_.dilation_h - 1, window_.dilation_w - 1};
-        const memory::dims pad_l{h.pad_before, w.pad_before}, pad_r{h.pad_after, w.pad_after};
-        const auto make_desc = [&]() {
-          if (!fusion_.bias) {
-            return dnnl::convolution_forward::desc(
-                dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src_md,
-                any_weights, dst_md, strides, dilations, pad_l, pad_r);
-          }
-          memory::desc bias_md({out_c}, dt, tag::x);
-          return dnnl::convolution_forward::desc(
-              dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src_md,
-              any_weights, bias_md, dst_md, strides, dilations, pad_l, pad_r);
-        };
-        plan.pd = dnnl::convolution_forward::primitive_desc(make_desc(), conv_fusion_attr(fusion_),
-                                                            dnnl_engine());
-        plan.primitive = dnnl::convolution_forward(plan.pd);
-        plan.weights = memory(plan.pd.weights_desc(), dnnl_engine());
-        count_dnnl_primitive();
-      }));
+      const int64_t kh = f[0], kw = f[1];
+      ConvGeometry& g = plan.geometry;
+      // oneDNN describes NHWC data with logical NCHW dims.
+      g.src = {in[0], in[3], in[1], in[2]};
+      g.dst = {in[0], out_c, h.out, w.out};
+      g.weights = kDepthwise ? memory::dims{f[2], f[3], 1, kh, kw} : memory::dims{f[3], f[2], kh, kw};
+      g.strides = {window_.stride_h, window_.stride_w};
+      g.dilations = {window_.dilation_h - 1, window_.dilation_w - 1};
+      g.pad_l = {h.pad_before, w.pad_before};
+      g.pad_r = {h.pad_after, w.pad_after};
+      g.bias = fusion_.bias;
+      plan.user_weights_md = memory::desc(g.weights, memory::data_type::f32, kDepthwise ? tag::hwigo : tag::hwio);
     }
     plans_.push_back(std::move(plan));
     *out = &plans_.back();
