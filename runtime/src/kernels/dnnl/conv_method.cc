@@ -18,6 +18,9 @@ using tag = memory::format_tag;
 // machine jitter, and the direct kernel needs no reorder buffers.
 constexpr double kSwitchMargin = 0.97;
 constexpr int kTimedRuns = 3;
+// Choices kept for conv_method_choices(): a long batch over many image sizes
+// must not grow the log without bound.
+constexpr size_t kMaxLoggedChoices = 4096;
 
 struct ChoiceLog {
   std::mutex mu;
@@ -195,6 +198,7 @@ std::vector<ConvMethodChoice> conv_method_choices() {
 void record_conv_method_choice(ConvMethodChoice choice) {
   ChoiceLog& log = choice_log();
   std::lock_guard<std::mutex> lock(log.mu);
+  if (log.choices.size() >= kMaxLoggedChoices) log.choices.erase(log.choices.begin());
   log.choices.push_back(std::move(choice));
 }
 

@@ -74,7 +74,8 @@ struct ConvMethodChoice {
   ConvMethod method = ConvMethod::kDirectNhwc;
   std::vector<std::pair<ConvMethod, double>> candidate_ms;  // empty: not timed
 };
-// Records kept for benchmarks, in the order the choices were made.
+// Records kept for benchmarks, in the order the choices were made (the
+// latest few thousand).
 std::vector<ConvMethodChoice> conv_method_choices();
 void record_conv_method_choice(ConvMethodChoice choice);
 
