@@ -268,13 +268,21 @@ double median(std::vector<double> v) {
 }
 
 // The method the runtime chose for a layer's convolution (the latest choice
-// of a node of that layer).
+// of a node of that layer) and the CPU ms the timed candidates took.
 std::string chosen_method(const std::string& layer) {
-  std::string method = "?";
+  std::string text = "?";
   for (const qtf::ConvMethodChoice& c : qtf::conv_method_choices()) {
-    if (c.where.find("'" + layer + "/") != std::string::npos) method = qtf::conv_method_name(c.method);
+    if (c.where.find("'" + layer + "/") == std::string::npos) continue;
+    text = qtf::conv_method_name(c.method);
+    std::string timed;
+    for (const auto& [method, ms] : c.candidate_ms) {
+      char part[64];
+      std::snprintf(part, sizeof(part), "%s%s %.2f", timed.empty() ? "" : ", ", qtf::conv_method_name(method), ms);
+      timed += part;
+    }
+    if (!timed.empty()) text += " (" + timed + ")";
   }
-  return method;
+  return text;
 }
 
 // Runs the model `runs` times with every step timed and prints each
@@ -297,7 +305,7 @@ void print_layers(Model& m, int runs, double peak, int cores) {
   std::printf("per layer (median of %d runs, each step timed; %% of the %d-core peak of %.1f GFLOP/s):\n",
               times.runs(), cores, peak);
   std::printf("  %-6s %9s %8s %7s %8s %8s %5s  %s\n", "layer", "channels", "size", "GFLOP", "ms", "GFLOP/s",
-              "peak", "method");
+              "peak", "method (candidates timed at the first run, CPU ms)");
   double conv_total = 0;
   for (const unet::ConvLayer& l : unet::conv_layers()) {
     const double gflop = 2.0 * l.k * l.k * l.in_c * l.out_c * static_cast<double>(l.height) * l.width * 1e-9;

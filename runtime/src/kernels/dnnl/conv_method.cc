@@ -17,7 +17,10 @@ using tag = memory::format_tag;
 // Another method must beat direct NHWC by this much: timings on a shared
 // machine jitter, and the direct kernel needs no reorder buffers.
 constexpr double kSwitchMargin = 0.97;
-constexpr int kTimedRuns = 3;
+// Timed rounds, each running every candidate once, after one warm-up run
+// each: the best of interleaved runs lets a burst of load elsewhere hit
+// all candidates alike.
+constexpr int kTimedRounds = 5;
 // Choices kept for conv_method_choices(): a long batch over many image sizes
 // must not grow the log without bound.
 constexpr size_t kMaxLoggedChoices = 4096;
@@ -53,18 +56,13 @@ double thread_cpu_ms() {
   return 1e3 * static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_nsec);
 }
 
-// The calling thread's CPU time, best of a few runs: the calling thread
-// takes its share of every parallel region, and unlike elapsed time its CPU
-// time does not grow while other processes hold the cores.
-double time_impl(const ConvImpl& impl, void* src, void* dst, const float* bias, dnnl::stream& stream) {
-  run_conv_impl(impl, src, dst, bias, stream);  // warm-up: first touch of buffers and code
-  double best = 1e300;
-  for (int i = 0; i < kTimedRuns; ++i) {
-    const double t0 = thread_cpu_ms();
-    run_conv_impl(impl, src, dst, bias, stream);
-    best = std::min(best, thread_cpu_ms() - t0);
-  }
-  return best;
+// One run's cost: the calling thread's CPU time. The calling thread takes
+// its share of every parallel region, and unlike elapsed time its CPU time
+// does not grow while other processes hold the cores.
+double time_once(const ConvImpl& impl, void* src, void* dst, const float* bias, dnnl::stream& stream) {
+  const double t0 = thread_cpu_ms();
+  run_conv_impl(impl, src, dst, bias, stream);
+  return thread_cpu_ms() - t0;
 }
 
 }  // namespace
@@ -171,18 +169,26 @@ ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const
     }
     fill_weights(best, user_weights, stream);
   } else {
-    double best_ms = 1e300;
+    std::vector<ConvImpl> impls;
     for (ConvMethod m : {ConvMethod::kDirectNhwc, ConvMethod::kDirectPreferred, ConvMethod::kWinograd}) {
       ConvImpl impl;
       if (!make_conv_impl(g, attr, m, &impl)) continue;
       fill_weights(impl, user_weights, stream);
-      const double ms = time_impl(impl, src, dst, bias, stream);
-      choice.candidate_ms.emplace_back(m, ms);
-      if (m == ConvMethod::kDirectNhwc || ms < best_ms * kSwitchMargin) {
-        best_ms = ms;
-        best = std::move(impl);
+      run_conv_impl(impl, src, dst, bias, stream);  // warm-up: first touch of buffers and code
+      impls.push_back(std::move(impl));
+    }
+    std::vector<double> ms(impls.size(), 1e300);
+    for (int round = 0; round < kTimedRounds; ++round) {
+      for (size_t i = 0; i < impls.size(); ++i) {
+        ms[i] = std::min(ms[i], time_once(impls[i], src, dst, bias, stream));
       }
     }
+    size_t best_index = 0;  // direct NHWC, always made first
+    for (size_t i = 0; i < impls.size(); ++i) {
+      choice.candidate_ms.emplace_back(impls[i].method, ms[i]);
+      if (ms[i] < ms[best_index] * kSwitchMargin) best_index = i;
+    }
+    best = std::move(impls[best_index]);
   }
   choice.method = best.method;
   record_conv_method_choice(std::move(choice));
