@@ -1,5 +1,5 @@
 // Reads the small .npy fixtures the kernel tests compare against
-// (little-endian float32 or int32, C order, format version 1 or 2).
+// (little-endian float32/64, int32/64 or bool, C order, format version 1 or 2).
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,12 @@ inline Tensor read_npy(const std::string& path, std::string* error) {
     dtype = TF_FLOAT;
   } else if (header.find("'descr': '<i4'") != std::string::npos) {
     dtype = TF_INT32;
+  } else if (header.find("'descr': '<f8'") != std::string::npos) {
+    dtype = TF_DOUBLE;
+  } else if (header.find("'descr': '<i8'") != std::string::npos) {
+    dtype = TF_INT64;
+  } else if (header.find("'descr': '|b1'") != std::string::npos) {
+    dtype = TF_BOOL;
   } else {
     *error = path + ": unsupported dtype in " + header;
     return Tensor();

@@ -1,5 +1,6 @@
-// Greater, GreaterEqual, Less, LessEqual, Equal: z = (x op y) as bool, with
-// broadcasting. One file because the five differ only in the operator.
+// Greater, GreaterEqual, Less, LessEqual, Equal, NotEqual: z = (x op y) as
+// bool, with broadcasting. One file because the six differ only in the
+// operator. Equal and NotEqual also compare bool tensors.
 #include "kernels/cwise_binary.h"
 #include "kernels/op_def_text.h"
 
@@ -29,7 +30,14 @@ struct LessEqualOp {
 template <typename T>
 struct EqualOp {
   static constexpr bool kFloatOnly = false;
+  static constexpr bool kAllowsBool = true;
   static bool apply(T a, T b) { return a == b; }
+};
+template <typename T>
+struct NotEqualOp {
+  static constexpr bool kFloatOnly = false;
+  static constexpr bool kAllowsBool = true;
+  static bool apply(T a, T b) { return a != b; }
 };
 
 }  // namespace
@@ -39,16 +47,21 @@ using GreaterEqualKernel = BinaryKernel<GreaterEqualOp>;
 using LessKernel = BinaryKernel<LessOp>;
 using LessEqualKernel = BinaryKernel<LessEqualOp>;
 using EqualKernel = BinaryKernel<EqualOp>;
+using NotEqualKernel = BinaryKernel<NotEqualOp>;
 QTF_REGISTER_KERNEL("Greater", GreaterKernel);
 QTF_REGISTER_KERNEL("GreaterEqual", GreaterEqualKernel);
 QTF_REGISTER_KERNEL("Less", LessKernel);
 QTF_REGISTER_KERNEL("LessEqual", LessEqualKernel);
 QTF_REGISTER_KERNEL("Equal", EqualKernel);
+QTF_REGISTER_KERNEL("NotEqual", NotEqualKernel);
 QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("Greater"));
 QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("GreaterEqual"));
 QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("Less"));
 QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("LessEqual"));
 QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("Equal")
+                    " attr { name: \"incompatible_shape_error\" type: \"bool\""
+                    " default_value { b: true } } is_commutative: true");
+QTF_REGISTER_OP_DEF(QTF_COMPARE_OP_DEF("NotEqual")
                     " attr { name: \"incompatible_shape_error\" type: \"bool\""
                     " default_value { b: true } } is_commutative: true");
 

@@ -1,14 +1,16 @@
 // Elementwise unary kernels (Neg, Relu, Sigmoid, ...).
 //
-// An op is a functor template `Op<T>` with `static T apply(T x)` and
-// `kFloatOnly`. The input buffer is reused for the output when nothing else
-// holds it.
+// An op is a functor template `Op<T>` with `static R apply(T x)` (R is T, or
+// bool for tests such as IsNan), `kFloatOnly` and the optional flags of
+// op_traits.h. The input buffer is reused for the output when nothing else
+// holds it and the output has the input's type.
 #pragma once
 
 #include <type_traits>
 
 #include "core/kernel.h"
 #include "kernels/dtype_dispatch.h"
+#include "kernels/op_traits.h"
 #include "kernels/parallel.h"
 
 namespace qtf {
@@ -17,11 +19,18 @@ template <template <typename> class Op>
 class UnaryKernel : public OpKernel {
  public:
   UnaryKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
-    *status = attrs.get_type("T", &dtype_);
-    if (!status->is_ok()) return;
-    dispatch_numeric(dtype_, [&](auto tag) {
+    if (BoolOnly<Op>::value) {
+      dtype_ = TF_BOOL;
+    } else {
+      *status = attrs.get_type("T", &dtype_);
+      if (!status->is_ok()) return;
+    }
+    dispatch_with_bool(dtype_, [&](auto tag) {
       using T = typename decltype(tag)::type;
-      if constexpr (!(Op<float>::kFloatOnly && std::is_integral<T>::value)) loop_ = &run<T>;
+      if constexpr (op_accepts<Op, T>()) {
+        loop_ = &run<T>;
+        out_dtype_ = dtype_of<decltype(Op<T>::apply(T()))>();
+      }
     });
     if (loop_ == nullptr) {
       *status = unimplemented(where_ + "type " + dtype_name(dtype_) + " is not supported");
@@ -34,7 +43,7 @@ class UnaryKernel : public OpKernel {
       return invalid_argument(where_ + "input is " + dtype_name(x.dtype()) + ", expected " +
                               dtype_name(dtype_));
     }
-    Tensor y = x.is_sole_owner() ? x : Tensor::allocate(dtype_, x.shape());
+    Tensor y = out_dtype_ == dtype_ && x.is_sole_owner() ? x : Tensor::allocate(out_dtype_, x.shape());
     loop_(x.raw(), y.raw(), x.num_elements());
     ctx.set_output(0, std::move(y));
     return Status::ok();
@@ -43,14 +52,16 @@ class UnaryKernel : public OpKernel {
  private:
   template <typename T>
   static void run(const void* xv, void* yv, int64_t n) {
+    using R = decltype(Op<T>::apply(T()));
     const T* x = static_cast<const T*>(xv);
-    T* y = static_cast<T*>(yv);
+    R* y = static_cast<R*>(yv);
 #pragma omp parallel for schedule(static) if (n >= kParallelMinElements)
     for (int64_t i = 0; i < n; ++i) y[i] = Op<T>::apply(x[i]);
   }
 
   std::string where_;
   DataType dtype_ = TF_FLOAT;
+  DataType out_dtype_ = TF_FLOAT;
   void (*loop_)(const void*, void*, int64_t) = nullptr;
 };
 

@@ -1,7 +1,8 @@
-// Reductions over a set of axes (Sum, Mean, Max, Min, Prod).
+// Reductions over a set of axes (Sum, Mean, Max, Min, Prod, All, Any).
 //
 // A reducer is `R<T>` with an accumulator type `Acc`, `init()`,
-// `add(Acc, T)` and `finish(Acc, count)`. Axes come from the second input
+// `add(Acc, T)` and `finish(Acc, count)`; one that declares `kBoolOnly`
+// reads bool input and has no "T" attr (All, Any). Axes come from the second input
 // (int32/int64 scalar or vector, negatives count from the end, repeats
 // allowed). The input is walked once in memory order: neighbouring axes of
 // the same kind are merged first, so the usual cases (spatial mean of NHWC,
@@ -14,6 +15,7 @@
 #include "core/kernel.h"
 #include "kernels/dtype_dispatch.h"
 #include "kernels/index_input.h"
+#include "kernels/op_traits.h"
 
 namespace qtf {
 
@@ -25,10 +27,17 @@ template <template <typename> class R>
 class ReduceKernel : public OpKernel {
  public:
   ReduceKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
-    *status = attrs.get_type("T", &dtype_);
-    if (status->is_ok()) *status = attrs.get_bool("keep_dims", &keep_dims_);
+    *status = attrs.get_bool("keep_dims", &keep_dims_);
     if (!status->is_ok()) return;
-    dispatch_numeric(dtype_, [&](auto tag) { loop_ = &run<typename decltype(tag)::type>; });
+    if constexpr (BoolOnly<R>::value) {
+      dtype_ = TF_BOOL;
+      loop_ = &run<bool>;
+      return;
+    } else {
+      *status = attrs.get_type("T", &dtype_);
+      if (!status->is_ok()) return;
+      dispatch_numeric(dtype_, [&](auto tag) { loop_ = &run<typename decltype(tag)::type>; });
+    }
     if (loop_ == nullptr) {
       *status = unimplemented(where_ + "type " + dtype_name(dtype_) + " is not supported");
     }
@@ -136,5 +145,15 @@ class ReduceKernel : public OpKernel {
   "output_arg { name: \"output\" type_attr: \"T\" } "                               \
   "attr { name: \"keep_dims\" type: \"bool\" default_value { b: false } } "         \
   "attr { name: \"T\" type: \"type\" } "                                            \
+  "attr { name: \"Tidx\" type: \"type\" default_value { type: DT_INT32 } "          \
+  "allowed_values { list { type: [DT_INT32, DT_INT64] } } }"
+
+// OpDef of a logical reduction (bool in, bool out, no "T").
+#define QTF_LOGICAL_REDUCTION_OP_DEF(name_text)                                      \
+  "name: \"" name_text "\" "                                                        \
+  "input_arg { name: \"input\" type: DT_BOOL } "                                    \
+  "input_arg { name: \"reduction_indices\" type_attr: \"Tidx\" } "                  \
+  "output_arg { name: \"output\" type: DT_BOOL } "                                  \
+  "attr { name: \"keep_dims\" type: \"bool\" default_value { b: false } } "         \
   "attr { name: \"Tidx\" type: \"type\" default_value { type: DT_INT32 } "          \
   "allowed_values { list { type: [DT_INT32, DT_INT64] } } }"

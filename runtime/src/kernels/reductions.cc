@@ -1,5 +1,5 @@
-// Sum, Mean, Max, Min and Prod over axes. One file: they differ only in the
-// reducer.
+// Sum, Mean, Max, Min, Prod, All and Any over axes. One file: they differ
+// only in the reducer.
 #include <cmath>
 #include <limits>
 
@@ -66,6 +66,26 @@ struct MinReducer {
   static T finish(Acc a, int64_t) { return a; }
 };
 
+// Logical reductions over bool input. Acc is a byte, not bool, because the
+// kernel keeps accumulators in a std::vector.
+template <typename T>
+struct AllReducer {
+  static constexpr bool kBoolOnly = true;
+  using Acc = uint8_t;
+  static Acc init() { return 1; }
+  static Acc add(Acc a, T x) { return a && x ? 1 : 0; }
+  static bool finish(Acc a, int64_t) { return a != 0; }
+};
+
+template <typename T>
+struct AnyReducer {
+  static constexpr bool kBoolOnly = true;
+  using Acc = uint8_t;
+  static Acc init() { return 0; }
+  static Acc add(Acc a, T x) { return a || x ? 1 : 0; }
+  static bool finish(Acc a, int64_t) { return a != 0; }
+};
+
 }  // namespace
 
 using SumKernel = ReduceKernel<SumReducer>;
@@ -73,15 +93,21 @@ using MeanKernel = ReduceKernel<MeanReducer>;
 using ProdKernel = ReduceKernel<ProdReducer>;
 using MaxKernel = ReduceKernel<MaxReducer>;
 using MinKernel = ReduceKernel<MinReducer>;
+using AllKernel = ReduceKernel<AllReducer>;
+using AnyKernel = ReduceKernel<AnyReducer>;
 QTF_REGISTER_KERNEL("Sum", SumKernel);
 QTF_REGISTER_KERNEL("Mean", MeanKernel);
 QTF_REGISTER_KERNEL("Prod", ProdKernel);
 QTF_REGISTER_KERNEL("Max", MaxKernel);
 QTF_REGISTER_KERNEL("Min", MinKernel);
+QTF_REGISTER_KERNEL("All", AllKernel);
+QTF_REGISTER_KERNEL("Any", AnyKernel);
 QTF_REGISTER_OP_DEF(QTF_REDUCTION_OP_DEF("Sum"));
 QTF_REGISTER_OP_DEF(QTF_REDUCTION_OP_DEF("Mean"));
 QTF_REGISTER_OP_DEF(QTF_REDUCTION_OP_DEF("Prod"));
 QTF_REGISTER_OP_DEF(QTF_REDUCTION_OP_DEF("Max"));
 QTF_REGISTER_OP_DEF(QTF_REDUCTION_OP_DEF("Min"));
+QTF_REGISTER_OP_DEF(QTF_LOGICAL_REDUCTION_OP_DEF("All"));
+QTF_REGISTER_OP_DEF(QTF_LOGICAL_REDUCTION_OP_DEF("Any"));
 
 }  // namespace qtf

@@ -1,0 +1,71 @@
+// Loads a case written by the data/kernels/make_references_*.py scripts
+// (<name>.in<k>.npy in op order, <name>.out.npy) and compares a kernel's
+// output with it: exact for integers and bool, within a tolerance for reals.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kernel_npy.h"
+
+namespace qtf {
+namespace testing {
+
+struct ReferenceCase {
+  std::vector<Tensor> inputs;
+  Tensor out;
+};
+
+inline ReferenceCase load_reference(const std::string& name) {
+  const std::string dir = std::string(QUARROW_TEST_DATA_DIR) + "/kernels/";
+  ReferenceCase c;
+  std::string error;
+  for (int k = 0;; ++k) {
+    const std::string path = dir + name + ".in" + std::to_string(k) + ".npy";
+    if (!std::ifstream(path).good()) break;
+    c.inputs.push_back(read_npy(path, &error));
+    EXPECT_TRUE(error.empty()) << error;
+  }
+  c.out = read_npy(dir + name + ".out.npy", &error);
+  EXPECT_TRUE(error.empty()) << error;
+  return c;
+}
+
+template <typename T>
+void expect_values(const Tensor& got, const Tensor& want, double tolerance, const std::string& what) {
+  for (int64_t i = 0; i < want.num_elements(); ++i) {
+    const T g = got.data<T>()[i], w = want.data<T>()[i];
+    if constexpr (std::is_floating_point<T>::value) {
+      if (std::isnan(w)) {
+        EXPECT_TRUE(std::isnan(g)) << what << " at " << i;
+      } else {
+        EXPECT_NEAR(g, w, tolerance * std::max(1.0, std::fabs(static_cast<double>(w))))
+            << what << " at " << i;
+      }
+    } else {
+      EXPECT_EQ(g, w) << what << " at " << i;
+    }
+  }
+}
+
+// Same dtype, shape and values (reals within `tolerance`, relative above 1).
+inline void expect_tensor(const Tensor& got, const Tensor& want, const std::string& what,
+                          double tolerance = 1e-6) {
+  ASSERT_EQ(got.dtype(), want.dtype()) << what;
+  ASSERT_EQ(got.shape(), want.shape()) << what;
+  switch (want.dtype()) {
+    case TF_FLOAT: expect_values<float>(got, want, tolerance, what); break;
+    case TF_DOUBLE: expect_values<double>(got, want, tolerance, what); break;
+    case TF_INT32: expect_values<int32_t>(got, want, tolerance, what); break;
+    case TF_INT64: expect_values<int64_t>(got, want, tolerance, what); break;
+    case TF_BOOL: expect_values<bool>(got, want, tolerance, what); break;
+    default: FAIL() << what << ": no comparison for " << dtype_name(want.dtype());
+  }
+}
+
+}  // namespace testing
+}  // namespace qtf
