@@ -1,5 +1,6 @@
 // Loads a case written by the data/kernels/make_references_*.py scripts
-// (<name>.in<k>.npy in op order, <name>.out.npy) and compares a kernel's
+// (<name>.in<k>.npy in op order, <name>.out.npy or <name>.out<k>.npy for
+// several outputs) and compares a kernel's
 // output with it: exact for integers and bool, within a tolerance for reals.
 #pragma once
 
@@ -17,7 +18,8 @@ namespace testing {
 
 struct ReferenceCase {
   std::vector<Tensor> inputs;
-  Tensor out;
+  Tensor out;                 // the only or first output
+  std::vector<Tensor> outs;   // every output
 };
 
 inline ReferenceCase load_reference(const std::string& name) {
@@ -30,8 +32,18 @@ inline ReferenceCase load_reference(const std::string& name) {
     c.inputs.push_back(read_npy(path, &error));
     EXPECT_TRUE(error.empty()) << error;
   }
-  c.out = read_npy(dir + name + ".out.npy", &error);
+  if (std::ifstream(dir + name + ".out.npy").good()) {
+    c.outs.push_back(read_npy(dir + name + ".out.npy", &error));
+  } else {
+    for (int k = 0;; ++k) {
+      const std::string path = dir + name + ".out" + std::to_string(k) + ".npy";
+      if (!std::ifstream(path).good()) break;
+      c.outs.push_back(read_npy(path, &error));
+    }
+  }
   EXPECT_TRUE(error.empty()) << error;
+  EXPECT_FALSE(c.outs.empty()) << name << ": no expected output";
+  if (!c.outs.empty()) c.out = c.outs[0];
   return c;
 }
 

@@ -43,4 +43,9 @@ Status canonical_axis(int64_t axis, int rank, const std::string& where, int64_t*
   return Status::ok();
 }
 
+Status read_index_tensor(const Tensor& t, const std::string& where, const char* what,
+                         std::vector<int64_t>* out) {
+  return read_index_vector(t.reshaped({t.num_elements()}), where, what, out);
+}
+
 }  // namespace qtf

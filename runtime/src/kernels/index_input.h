@@ -21,4 +21,8 @@ Status read_index_scalar(const Tensor& t, const std::string& where, const char* 
 // Maps a possibly negative axis into [0, rank); fails outside [-rank, rank).
 Status canonical_axis(int64_t axis, int rank, const std::string& where, int64_t* out);
 
+// Reads an int32/int64 tensor of any rank (gather and scatter indices).
+Status read_index_tensor(const Tensor& t, const std::string& where, const char* what,
+                         std::vector<int64_t>* out);
+
 }  // namespace qtf

@@ -18,8 +18,8 @@ rng = np.random.default_rng(20261208)
 
 def save(name, inputs, output):
     for k, a in enumerate(inputs):
-        np.save(f"{name}.in{k}.npy", np.ascontiguousarray(a))
-    np.save(f"{name}.out.npy", np.ascontiguousarray(output))
+        np.save(f"{name}.in{k}.npy", np.asarray(a, order="C"))
+    np.save(f"{name}.out.npy", np.asarray(output, order="C"))
 
 
 def rand(*shape, lo=-3.0, hi=3.0):
