@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kernel_npy.h"
+#include "kernel_testing.h"
 
 namespace qtf {
 namespace testing {
@@ -76,6 +77,18 @@ inline void expect_tensor(const Tensor& got, const Tensor& want, const std::stri
     case TF_INT64: expect_values<int64_t>(got, want, tolerance, what); break;
     case TF_BOOL: expect_values<bool>(got, want, tolerance, what); break;
     default: FAIL() << what << ": no comparison for " << dtype_name(want.dtype());
+  }
+}
+
+// Runs `node` on the inputs of case `name` and compares every output.
+inline void expect_reference(Node& node, const std::string& name, double tolerance = 1e-6) {
+  ReferenceCase ref = load_reference(name);
+  std::vector<Tensor> out;
+  Status s = node.run(ref.inputs, &out);
+  ASSERT_TRUE(s.is_ok()) << name << ": " << s.message();
+  ASSERT_EQ(out.size(), ref.outs.size()) << name;
+  for (size_t k = 0; k < out.size(); ++k) {
+    expect_tensor(out[k], ref.outs[k], name + " output " + std::to_string(k), tolerance);
   }
 }
 
