@@ -94,6 +94,23 @@ TEST(LogicTest, ComparisonsBroadcastEveryWay) {
   }
 }
 
+TEST(LogicTest, IncompatibleShapesWithoutErrorGiveOneScalar) {
+  for (bool not_equal : {false, true}) {
+    Node node(not_equal ? "NotEqual" : "Equal");
+    node.attr("T", TF_INT32).attr("incompatible_shape_error", false);
+    Tensor z = node.run1({make<int32_t>({2}, {1, 2}), make<int32_t>({3}, {1, 2, 3})});
+    EXPECT_EQ(z.shape(), Shape{});
+    EXPECT_EQ(values<bool>(z), std::vector<bool>{not_equal});
+    // Shapes that broadcast still compare element by element.
+    EXPECT_EQ(values<bool>(node.run1({make<int32_t>({2}, {1, 2}), scalar<int32_t>(2)})),
+              (std::vector<bool>{not_equal, !not_equal}));
+  }
+  Node strict("Equal");
+  strict.attr("T", TF_INT32);
+  EXPECT_EQ(testing::run_error(strict, {make<int32_t>({2}, {1, 2}), make<int32_t>({3}, {1, 2, 3})}).code(),
+            TF_INVALID_ARGUMENT);
+}
+
 TEST(LogicTest, OrderedComparisonsRefuseBool) {
   Node node("Less");
   node.attr("T", TF_BOOL);

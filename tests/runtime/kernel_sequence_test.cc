@@ -1,4 +1,4 @@
-// Index and sequence kernels: Where, Range, Size, Rank, ZerosLike,
+// Index and sequence kernels: Where, Range, LinSpace, Size, Rank, ZerosLike,
 // OnesLike, BroadcastTo, Cumsum/Cumprod, TopKV2, OneHot, ArgMin/ArgMax,
 // ReverseV2.
 #include <gtest/gtest.h>
@@ -106,6 +106,26 @@ TEST(RangeTest, HandCasesAndErrors) {
   real.attr("Tidx", TF_DOUBLE);
   EXPECT_EQ(testing::run_error(real, {scalar(0.0), scalar(std::numeric_limits<double>::infinity()), scalar(1.0)}).code(),
             TF_INVALID_ARGUMENT);
+}
+
+TEST(LinSpaceTest, EndpointsAndErrors) {
+  Node node("LinSpace");
+  node.attr("T", TF_DOUBLE);
+  EXPECT_EQ(values<double>(node.run1({scalar(1.0), scalar(2.0), scalar<int32_t>(5)})),
+            (std::vector<double>{1.0, 1.25, 1.5, 1.75, 2.0}));
+  Node one("LinSpace");
+  one.attr("T", TF_FLOAT);
+  EXPECT_EQ(values<float>(one.run1({scalar(3.f), scalar(9.f), scalar<int64_t>(1)})), (std::vector<float>{3.f}));
+  // The last value is stop itself, whatever the rounding of the step.
+  Node down("LinSpace");
+  down.attr("T", TF_FLOAT);
+  std::vector<float> d = values<float>(down.run1({scalar(0.1f), scalar(-0.7f), scalar<int32_t>(7)}));
+  ASSERT_EQ(d.size(), 7u);
+  EXPECT_EQ(d.back(), -0.7f);
+  EXPECT_NEAR(d[3], -0.3f, 1e-6);
+  Node zero("LinSpace");
+  zero.attr("T", TF_FLOAT);
+  EXPECT_EQ(testing::run_error(zero, {scalar(0.f), scalar(1.f), scalar<int32_t>(0)}).code(), TF_INVALID_ARGUMENT);
 }
 
 TEST(SizeRankTest, CountsAndTypes) {

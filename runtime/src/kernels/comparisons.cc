@@ -40,14 +40,35 @@ struct NotEqualOp {
   static bool apply(T a, T b) { return a != b; }
 };
 
+// Equal and NotEqual with incompatible_shape_error = false answer shapes
+// that do not broadcast with one scalar: "not equal".
+template <template <typename> class Op, bool kNotEqual>
+class EqualityKernel : public BinaryKernel<Op> {
+ public:
+  EqualityKernel(const NodeAttrs& attrs, Status* status)
+      : BinaryKernel<Op>(attrs, status), strict_(attrs.bool_or("incompatible_shape_error", true)) {}
+
+  Status compute(OpKernelContext& ctx) override {
+    BroadcastPlan plan;
+    if (!strict_ && !make_broadcast_plan(ctx.input(0).shape(), ctx.input(1).shape(), &plan).is_ok()) {
+      *ctx.allocate_output(0, TF_BOOL, {}).data<bool>() = kNotEqual;
+      return Status::ok();
+    }
+    return BinaryKernel<Op>::compute(ctx);
+  }
+
+ private:
+  bool strict_;
+};
+
 }  // namespace
 
 using GreaterKernel = BinaryKernel<GreaterOp>;
 using GreaterEqualKernel = BinaryKernel<GreaterEqualOp>;
 using LessKernel = BinaryKernel<LessOp>;
 using LessEqualKernel = BinaryKernel<LessEqualOp>;
-using EqualKernel = BinaryKernel<EqualOp>;
-using NotEqualKernel = BinaryKernel<NotEqualOp>;
+using EqualKernel = EqualityKernel<EqualOp, false>;
+using NotEqualKernel = EqualityKernel<NotEqualOp, true>;
 QTF_REGISTER_KERNEL("Greater", GreaterKernel);
 QTF_REGISTER_KERNEL("GreaterEqual", GreaterEqualKernel);
 QTF_REGISTER_KERNEL("Less", LessKernel);
