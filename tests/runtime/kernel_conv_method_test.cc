@@ -2,12 +2,13 @@
 // against a plain double-precision convolution on shapes that stress the
 // blocked layouts (channel counts that are no multiple of 8 or 16, odd
 // spatial sizes, strides, dilations, 1x1, fused bias and activation), the
-// fallback to direct NHWC where oneDNN has no Winograd, and the measured
-// choice on a shape large enough to be timed.
+// fallback to direct NHWC where oneDNN has no Winograd, the measured choice
+// on a shape large enough to be timed, and the reproducible default.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,12 @@ class ForcedMethod {
   ~ForcedMethod() { set_conv_method_override(std::nullopt); }
 };
 
+class MeasuredPolicy {
+ public:
+  MeasuredPolicy() { set_conv_method_policy(ConvMethodPolicy::kFastestMeasured); }
+  ~MeasuredPolicy() { set_conv_method_policy(ConvMethodPolicy::kReproducible); }
+};
+
 const ConvCase kCases[] = {
     {"odd_channels_3x3", 13, 11, 5, 7, 3, 1, 1, "SAME", false},
     {"odd_channels_fused", 9, 14, 19, 13, 3, 1, 1, "SAME", true},
@@ -183,7 +190,31 @@ TEST(ConvMethodTest, SecondRunReusesTheChoiceAndANewFilterIsReordered) {
   }
 }
 
+// Timing-dependent choices would make the same image give other bytes from
+// run to run: without the measuring policy a large convolution is not timed
+// and gives exactly the direct NHWC kernel's result.
+TEST(ConvMethodTest, DefaultKeepsDirectNhwcBitForBit) {
+  const ConvCase big{"reproducible", 40, 48, 64, 32, 3, 1, 1, "SAME", true};
+  const Data d = data_for(big);
+  ASSERT_GE(2.0 * 9 * 64 * 32 * 40 * 48, kConvMethodTimingMinFlop);
+  ASSERT_EQ(conv_method_policy(), ConvMethodPolicy::kReproducible);
+  Node node = conv_node(big);
+  const std::vector<float> by_default = testing::values<float>(node.run1(inputs_for(big, d)));
+  const ConvMethodChoice choice = last_choice();
+  EXPECT_TRUE(choice.candidate_ms.empty());
+  EXPECT_EQ(choice.method, ConvMethod::kDirectNhwc);
+  std::vector<float> direct;
+  {
+    ForcedMethod forced(ConvMethod::kDirectNhwc);
+    Node direct_node = conv_node(big);
+    direct = testing::values<float>(direct_node.run1(inputs_for(big, d)));
+  }
+  ASSERT_EQ(by_default.size(), direct.size());
+  EXPECT_EQ(0, std::memcmp(by_default.data(), direct.data(), direct.size() * sizeof(float)));
+}
+
 TEST(ConvMethodTest, LargeConvolutionsAreTimedAndSmallOnesAreNot) {
+  MeasuredPolicy measured;
   const ConvCase big{"timed", 40, 48, 24, 32, 3, 1, 1, "SAME", true};
   const ConvCase small{"untimed", 6, 7, 3, 5, 3, 1, 1, "SAME", true};
   {

@@ -41,6 +41,11 @@ std::atomic<int>& override_value() {
   return v;
 }
 
+std::atomic<ConvMethodPolicy>& policy_value() {
+  static std::atomic<ConvMethodPolicy> v{ConvMethodPolicy::kReproducible};
+  return v;
+}
+
 memory::desc nhwc(const memory::dims& dims) { return memory::desc(dims, memory::data_type::f32, tag::nhwc); }
 
 void fill_weights(ConvImpl& impl, const memory& user, dnnl::stream& stream) {
@@ -163,7 +168,8 @@ ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const
   choice.geometry = g;
   ConvImpl best;
   const std::optional<ConvMethod> forced = conv_method_override();
-  if (forced.has_value() || g.flop() < kConvMethodTimingMinFlop) {
+  const bool measure = conv_method_policy() == ConvMethodPolicy::kFastestMeasured;
+  if (forced.has_value() || !measure || g.flop() < kConvMethodTimingMinFlop) {
     if (!forced.has_value() || !make_conv_impl(g, attr, *forced, &best)) {
       make_conv_impl(g, attr, ConvMethod::kDirectNhwc, &best);
     }
@@ -217,5 +223,9 @@ std::optional<ConvMethod> conv_method_override() {
   if (v < 0) return std::nullopt;
   return static_cast<ConvMethod>(v);
 }
+
+void set_conv_method_policy(ConvMethodPolicy policy) { policy_value().store(policy); }
+
+ConvMethodPolicy conv_method_policy() { return policy_value().load(); }
 
 }  // namespace qtf

@@ -7,8 +7,13 @@
 //     same reorders. Its results differ from the direct sums by rounding
 //     only (relative ~1e-6 on 3x3 layers).
 // Which one wins depends on the instruction set oneDNN dispatches to and on
-// the shape, so convolutions large enough to matter time each available
-// candidate once, on their first input of that shape, and keep the fastest.
+// the shape. Only direct NHWC gives the same bits whatever the timings and
+// the thread count (oneDNN picks a different Winograd kernel for one thread
+// than for two), and a run's masks and depth files must not change with
+// either: the same image gives the same bytes in a single run and in a
+// sharded one. So direct NHWC is the default, and measuring the candidates
+// (each timed once, on the first input of its shape, the fastest kept) is
+// a policy that benchmarks turn on.
 #pragma once
 
 #include <dnnl.hpp>
@@ -55,8 +60,9 @@ bool make_conv_impl(const ConvGeometry& g, const dnnl::primitive_attr& attr, Con
 // geometry has none. Reorder buffers come from the tensor buffer cache.
 void run_conv_impl(const ConvImpl& impl, void* src, void* dst, const float* bias, dnnl::stream& stream);
 
-// The implementation to use for `g`: the override when one is set, direct
-// NHWC for small convolutions, else the fastest candidate timed on `src`
+// The implementation to use for `g`: the override when one is set, else
+// direct NHWC unless the measuring policy is on and `g` is large enough to
+// time; then the fastest candidate timed on `src`
 // (output written to `dst`; direct NHWC unless another is clearly faster).
 // The chosen weights are filled from `user_weights`; the choice is recorded.
 ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const dnnl::primitive_attr& attr,
@@ -84,5 +90,12 @@ void record_conv_method_choice(ConvMethodChoice choice);
 // nullopt restores measuring.
 void set_conv_method_override(std::optional<ConvMethod> method);
 std::optional<ConvMethod> conv_method_override();
+
+// Whether convolutions made afterwards time their candidates (faster, but
+// results then depend on the timings and the thread count) or keep direct
+// NHWC (the default: reproducible bit for bit).
+enum class ConvMethodPolicy { kReproducible, kFastestMeasured };
+void set_conv_method_policy(ConvMethodPolicy policy);
+ConvMethodPolicy conv_method_policy();
 
 }  // namespace qtf
