@@ -18,12 +18,14 @@ std::string depth_map_file_path(const std::string& depthmap_folder,
                                 const std::string& image_path);
 
 // Writes the refined mask times 255 (so any nonzero byte is stored as 255) as
-// an 8-bit PNG with the default settings. False when the file cannot be written.
+// an 8-bit PNG with the default settings. Both writers replace the file as a
+// whole (replace_file): a failed write keeps the previous file. False when
+// the file cannot be written.
 bool write_sky_mask(const std::string& path, const cv::Mat& sky_mask);
 
 // Writes the CV_32FC1 depth map as raw little-endian 32-bit floats, row after
-// row from the top, without a header (512 x 256 gives 524288 bytes). The file
-// is created or truncated. False when it cannot be opened or written.
+// row from the top, without a header (512 x 256 gives 524288 bytes). False
+// when it cannot be written.
 bool write_depth_map(const std::string& path, const cv::Mat& depth_map);
 
 }  // namespace quarrow

@@ -8,6 +8,8 @@
 
 #include "data/image_record.h"
 
+#include "data/file_replacement.h"
+
 #include <fstream>
 #include <iostream>
 
@@ -29,21 +31,20 @@ void read_image_records(const std::string& path, std::vector<ImageRecord>& recor
 }
 
 bool write_image_records(const std::string& path, std::vector<ImageRecord>& records) {
-  std::ofstream output(native_path(path));
-  if (!output) {
-    report_unwritable(path);
-    return false;
-  }
-  {
-    cereal::JSONOutputArchive archive(output);
-    archive(cereal::make_nvp("images", records));
-  }  // the archive writes the closing brace and flushes as it goes
-  output.close();
-  if (!output) {
-    report_unwritable(path);
-    return false;
-  }
-  return true;
+  // Through a temporary file, so that a failed write, also one ended by an
+  // exception from the JSON layer, keeps the previous outdoor_flag.json.
+  const bool written = replace_file(native_path(path), [&records](const std::string& name) {
+    std::ofstream output(name);
+    if (!output) return false;
+    {
+      cereal::JSONOutputArchive archive(output);
+      archive(cereal::make_nvp("images", records));
+    }  // the archive writes the closing brace and flushes as it goes
+    output.close();
+    return !output.fail();
+  });
+  if (!written) report_unwritable(path);
+  return written;
 }
 
 }  // namespace quarrow

@@ -50,10 +50,12 @@ struct ImageRecord {
 void read_image_records(const std::string& path, std::vector<ImageRecord>& records);
 
 // Writes `records` as the member "images" of a pretty-printed JSON document
-// at `path` (created or truncated) with the archive's default options, and
-// sets every record's file_name again. When the file cannot be opened or
-// written, prints "Error: file <path> can't be written" on std::cerr and
-// returns false. Errors of the JSON layer are raised as cereal::Exception.
+// at `path` with the archive's default options, and sets every record's
+// file_name again. The file is replaced as a whole (replace_file), so a write
+// that fails or is interrupted keeps the previous file. When the file cannot
+// be written, prints "Error: file <path> can't be written" on std::cerr and
+// returns false. Errors of the JSON layer are raised as cereal::Exception,
+// after the temporary file has been removed.
 bool write_image_records(const std::string& path, std::vector<ImageRecord>& records);
 
 }  // namespace quarrow

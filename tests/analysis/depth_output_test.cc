@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -11,6 +13,7 @@
 
 #include "analysis/depth_trimming.h"
 #include "analysis/output_files.h"
+#include "small_tmpfs.h"
 #include "test_folder.h"
 
 namespace quarrow {
@@ -147,6 +150,61 @@ TEST(WriteSkyMaskTest, StoresZeroAnd255) {
   EXPECT_EQ(cv::countNonZero(read), 30 * 512 + 1);
   EXPECT_EQ(cv::countNonZero(read == 255), 30 * 512 + 1);
   EXPECT_FALSE(write_sky_mask(folder.file("missing_folder/m.png"), mask));
+}
+
+std::vector<unsigned char> file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+}
+
+TEST(WriteSkyMaskTest, BytesAreThoseOfImwriteWithDefaultSettings) {
+  TestFolder folder;
+  cv::Mat mask = cv::Mat::zeros(256, 512, CV_8UC1);
+  mask.rowRange(0, 77).setTo(1);
+  cv::circle(mask, {300, 120}, 40, cv::Scalar(1), cv::FILLED);
+  ASSERT_TRUE(write_sky_mask(folder.file("m_sky_segm.png"), mask));
+  const cv::Mat scaled = mask * 255;
+  ASSERT_TRUE(cv::imwrite(folder.file("direct.png"), scaled));
+  const std::vector<unsigned char> written = file_bytes(folder.file("m_sky_segm.png"));
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written, file_bytes(folder.file("direct.png")));
+}
+
+TEST(WriteSkyMaskTest, EmptyMaskIsRefusedAndKeepsThePreviousFile) {
+  TestFolder folder;
+  const cv::Mat mask = cv::Mat::zeros(256, 512, CV_8UC1);
+  ASSERT_TRUE(write_sky_mask(folder.file("m.png"), mask));
+  const std::vector<unsigned char> before = file_bytes(folder.file("m.png"));
+  EXPECT_FALSE(write_sky_mask(folder.file("m.png"), cv::Mat()));
+  EXPECT_EQ(file_bytes(folder.file("m.png")), before);
+}
+
+// A full disk: both writers answer false and the results of an earlier run
+// stay as they were, with no temporary file left beside them.
+TEST(OutputFilesFullDiskTest, PreviousMaskAndDepthMapSurvive) {
+  SmallTmpfs disk(1 << 20);
+  if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+  cv::Mat mask = cv::Mat::zeros(256, 512, CV_8UC1);
+  mask.rowRange(0, 40).setTo(1);
+  ASSERT_TRUE(write_sky_mask(disk.file("p_sky_segm.png"), mask));
+  ASSERT_TRUE(write_depth_map(disk.file("p.bin"), positive_depth()));
+  const std::vector<unsigned char> old_mask = file_bytes(disk.file("p_sky_segm.png"));
+  const std::vector<unsigned char> old_depth = file_bytes(disk.file("p.bin"));
+  ASSERT_EQ(old_depth.size(), 524288u);
+  disk.fill();
+
+  mask.rowRange(0, 100).setTo(1);
+  EXPECT_FALSE(write_sky_mask(disk.file("p_sky_segm.png"), mask));
+  EXPECT_FALSE(write_depth_map(disk.file("p.bin"), positive_depth() * 2.0));
+  EXPECT_EQ(file_bytes(disk.file("p_sky_segm.png")), old_mask);
+  EXPECT_EQ(file_bytes(disk.file("p.bin")), old_depth);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(disk.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"filler", "p.bin", "p_sky_segm.png"}));
 }
 
 }  // namespace

@@ -11,12 +11,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "small_tmpfs.h"
 
 namespace quarrow {
 namespace {
@@ -315,6 +318,29 @@ TEST_F(ImageRecordTest, FailedWriteIsReported) {
   EXPECT_FALSE(write_image_records("/dev/full", records));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error: file /dev/full can't be written\n");
+}
+
+// A full disk used to leave whatever part of outdoor_flag.json had been
+// written; now the previous file survives whole.
+TEST_F(ImageRecordTest, FullDiskKeepsThePreviousFile) {
+  SmallTmpfs disk(64 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+  const std::string path = disk.file("outdoor_flag.json");
+  std::vector<ImageRecord> records(1);
+  records[0].uuid = "before";
+  ASSERT_TRUE(write_image_records(path, records));
+  const std::string before = read_text(path);
+  disk.fill();
+
+  records.assign(500, ImageRecord());
+  for (std::size_t i = 0; i < records.size(); ++i) records[i].uuid = "after" + std::to_string(i);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(write_image_records(path, records));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: file " + path + " can't be written\n");
+  EXPECT_EQ(read_text(path), before);
+  const std::filesystem::directory_iterator entries(disk.path());
+  EXPECT_EQ(std::distance(begin(entries), end(entries)), 2) << "a temporary file was left behind";
 }
 
 }  // namespace
