@@ -11,6 +11,8 @@ namespace quarrow {
 
 inline constexpr char kSegmentationInputOperation[] = "serving_default_input";
 inline constexpr char kDepthInputOperation[] = "serving_default_inputs";
+// The operation whose output 0 every model delivers its result at.
+inline constexpr char kOutputOperation[] = "StatefulPartitionedCall";
 
 // Size the ground and depth networks always work on (the sky network takes
 // the size of the prepared image, which is the same in this system).

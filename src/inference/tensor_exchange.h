@@ -13,10 +13,9 @@
 #include <opencv2/core.hpp>
 #include <tensorflow/c/c_api.h>
 
-namespace quarrow {
+#include "inference/network_contract.h"
 
-// Name of the operation whose output 0 every model delivers its result at.
-inline constexpr char kOutputOperation[] = "StatefulPartitionedCall";
+namespace quarrow {
 
 // What one runner puts into the exchange.
 struct ExchangeParams {

@@ -9,47 +9,29 @@
 
 #include "commands.h"
 #include "loaded_model.h"
+#include "model_roles.h"
 
 namespace qmodels {
 
 namespace {
 
-struct ModelContract {
-  const char* folder;
-  const char* input_op;
-  std::vector<int64_t> output_shape;
-};
-
-const ModelContract kContracts[] = {
-    {"sky_segm_model", "serving_default_input", {1, 256, 512, 1}},
-    {"ground_segm_model", "serving_default_input", {1, 256, 512, 1}},
-    {"indoor_depth_model", "serving_default_inputs", {1, 1, 256, 512}},
-    {"outdoor_depth_model", "serving_default_inputs", {1, 1, 256, 512}},
-};
-
 // gpu_options.allow_growth = true, the config quarrow loads its models with.
 const char kSessionConfig[] = {0x32, 0x02, 0x20, 0x01};
-constexpr size_t kOutputBytes = 524288;
 
-std::string shape_text(const std::vector<int64_t>& shape) {
-  std::string s = "[";
-  for (size_t k = 0; k < shape.size(); ++k) s += (k ? "," : "") + std::to_string(shape[k]);
-  return s + "]";
-}
+}  // namespace
 
-// Loads and runs one model; returns "" when it meets its contract, otherwise
-// what is wrong. `detail` receives the output description and time.
-std::string check_model(const std::string& dir, const ModelContract& c, std::string* detail) {
+std::string check_model(const std::string& dir, const ModelRole& role, std::string* detail) {
   std::string error;
   LoadedModel model;
   if (!model.load(dir, std::string(kSessionConfig, sizeof(kSessionConfig)), &error)) return error;
   TF_Output input, output;
-  if (!model.find_output(std::string(c.input_op) + ":0", &input, &error)) return error;
-  if (!model.find_output("StatefulPartitionedCall:0", &output, &error)) return error;
+  if (!model.find_output(role.input_op + ":0", &input, &error)) return error;
+  if (!model.find_output(network_output_op() + ":0", &output, &error)) return error;
 
-  const int64_t dims[] = {1, 256, 512, 3};
-  const size_t count = 256 * 512 * 3;
-  TF_Tensor* in = TF_AllocateTensor(TF_FLOAT, dims, 4, count * sizeof(float));
+  const std::vector<int64_t> dims = network_input_shape();
+  size_t count = 1;
+  for (int64_t d : dims) count *= static_cast<size_t>(d);
+  TF_Tensor* in = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), count * sizeof(float));
   // A smooth, normalised-image-like pattern in about [-2, 2].
   auto* data = static_cast<float*>(TF_TensorData(in));
   for (size_t k = 0; k < count; ++k) data[k] = static_cast<float>(static_cast<int>(k % 401) - 200) / 100.0f;
@@ -68,25 +50,24 @@ std::string check_model(const std::string& dir, const ModelContract& c, std::str
   TF_DeleteTensor(out);
   std::ostringstream d;
   d << (dtype == TF_FLOAT ? "float" : "type " + std::to_string(static_cast<int>(dtype))) << " "
-    << shape_text(shape) << " " << bytes << " bytes, " << std::fixed << std::setprecision(1) << ms
+    << dims_text(shape) << " " << bytes << " bytes, " << std::fixed << std::setprecision(1) << ms
     << " ms";
   *detail = d.str();
   if (dtype != TF_FLOAT) return "output is not float (" + *detail + ")";
-  if (shape != c.output_shape) {
-    return "output shape " + shape_text(shape) + ", expected " + shape_text(c.output_shape);
+  if (shape != role.output_shape) {
+    return "output shape " + dims_text(shape) + ", expected " + dims_text(role.output_shape);
   }
-  if (bytes != kOutputBytes) {
-    return "output holds " + std::to_string(bytes) + " bytes, expected " + std::to_string(kOutputBytes);
+  const size_t want = count / 3 * sizeof(float);
+  if (bytes != want) {
+    return "output holds " + std::to_string(bytes) + " bytes, expected " + std::to_string(want);
   }
   return "";
 }
 
-}  // namespace
-
 int check_command(const std::string& model_folder, std::ostream& out, std::ostream& err) {
   int failures = 0;
   out << std::left << std::setw(22) << "model" << std::setw(7) << "result" << "detail\n";
-  for (const ModelContract& c : kContracts) {
+  for (const ModelRole& c : model_roles()) {
     const std::string dir = model_folder + "/" + c.folder;
     std::string detail;
     const std::string problem = check_model(dir, c, &detail);

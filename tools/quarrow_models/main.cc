@@ -18,6 +18,10 @@ const char kUsage[] =
     "  quarrow-models check <model_folder>\n"
     "      loads and runs sky_segm_model, ground_segm_model, indoor_depth_model and\n"
     "      outdoor_depth_model on a [1,256,512,3] float input and checks their outputs\n"
+    "  quarrow-models adapt <source_dir> <new_dir> --role sky|ground|indoor_depth|outdoor_depth\n"
+    "        [--input-layout nchw|nhwc] [--output NAME] [--score softmax:CLASS|sigmoid[:CLASS]|identity[:CLASS]]\n"
+    "      writes a SavedModel that wraps the source's serving function so that it meets the\n"
+    "      role's contract (input name and layout, output name, shape and scores), then checks it\n"
     "exit code: 0 success, 1 failure, 2 bad arguments\n";
 
 int usage(const std::string& problem) {
@@ -61,6 +65,33 @@ int main(int argc, char** argv) {
     }
     if (outputs.empty()) return usage("run needs at least one --output");
     return qmodels::run_command(args[1], inputs, outputs, std::cout, std::cerr);
+  }
+  if (command == "adapt") {
+    if (args.size() < 3) return usage("adapt needs a source and a new folder");
+    qmodels::AdaptRequest request;
+    request.source = args[1];
+    request.destination = args[2];
+    for (size_t k = 3; k < args.size(); k += 2) {
+      const std::string& flag = args[k];
+      if (k + 1 >= args.size()) return usage(flag + " needs a value");
+      const std::string& value = args[k + 1];
+      std::string error;
+      if (flag == "--role") {
+        request.role = qmodels::find_role(value);
+        if (request.role == nullptr) return usage("unknown role '" + value + "'");
+      } else if (flag == "--input-layout") {
+        if (value != "nchw" && value != "nhwc") return usage("--input-layout is nchw or nhwc, not '" + value + "'");
+        request.input_layout = value;
+      } else if (flag == "--output") {
+        request.output = value;
+      } else if (flag == "--score") {
+        if (!qmodels::parse_score(value, &request.score, &error)) return usage(error);
+      } else {
+        return usage("unknown argument '" + flag + "'");
+      }
+    }
+    if (request.role == nullptr) return usage("adapt needs --role");
+    return qmodels::adapt_command(request, std::cout, std::cerr);
   }
   return usage("unknown command '" + command + "'");
 }

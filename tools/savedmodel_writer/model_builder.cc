@@ -14,6 +14,7 @@
 #include "object_graph.h"
 #include "op_defs.h"
 #include "savedmodel_writer.h"
+#include "wrapped_graph.h"
 
 namespace qsm {
 
@@ -155,6 +156,7 @@ Output ModelBuilder::variable(const std::string& name, TensorValue value) {
   if (!valid_node_name(name) || name.find("//") != std::string::npos || name.back() == '/') {
     return m.fail("invalid variable name '" + name + "'");
   }
+  if (m.net.wrapped) return m.fail("variable '" + name + "': a wrapping model has no variables of its own");
   if (!m.variable_names.insert(name).second) return m.fail("variable '" + name + "' added twice");
   qtf::Status s = value.validate();
   if (!s.is_ok()) return m.fail("variable '" + name + "': " + s.message());
@@ -168,6 +170,32 @@ Output ModelBuilder::variable(const std::string& name, TensorValue value) {
   // The network sees the variable through a ReadVariableOp on its resource argument.
   Output handle = m.add_node({{var.arg_name}, {tensorflow::DT_RESOURCE}});
   return m.add_op("ReadVariableOp", {handle}, {{"dtype", type(dtype)}}, name + "/ReadVariableOp");
+}
+
+void ModelBuilder::wrap(const tensorflow::MetaGraphDef& source, const std::string& source_dir) {
+  Impl& m = *impl_;
+  if (!m.status.is_ok()) return;
+  if (m.net.wrapped || !m.nodes.empty()) {
+    m.fail("wrap must come first, and once");
+    return;
+  }
+  m.net.wrapped = std::make_shared<const WrappedModel>(WrappedModel{source, source_dir});
+}
+
+Output ModelBuilder::capture(const std::string& source_tensor, TF_DataType dtype) {
+  Impl& m = *impl_;
+  if (!m.status.is_ok()) return Output{};
+  if (!m.net.wrapped) return m.fail("capture of '" + source_tensor + "' needs a wrapped model");
+  const std::string node = source_tensor.substr(0, source_tensor.rfind(':'));
+  bool found = false;
+  for (const auto& n : m.net.wrapped->meta.graph_def().node()) found = found || n.name() == node;
+  if (!found) return m.fail("capture of '" + source_tensor + "': the wrapped graph has no node '" + node + "'");
+  NetworkCapture capture;
+  capture.source_tensor = source_tensor;
+  capture.arg_name = unique_name(argument_name(node) + "_capture", &m.arg_names);
+  capture.dtype = dtype;
+  m.net.captures.push_back(capture);
+  return m.add_node({{capture.arg_name}, {static_cast<tensorflow::DataType>(dtype)}});
 }
 
 Output ModelBuilder::constant(TensorValue value, const std::string& name) {
@@ -318,6 +346,12 @@ qtf::Status ModelBuilder::build(tensorflow::SavedModel* saved_model, std::string
   QTF_RETURN_IF_ERROR(m.status);
   if (m.net.outputs.empty()) return qtf::invalid_argument("the model has no outputs");
   QTF_RETURN_IF_ERROR(assemble_saved_model(m.net, m.options, saved_model));
+  // A wrapping model's checkpoint is the source's, copied by `save`.
+  if (m.net.wrapped) {
+    index_file->clear();
+    data_file->clear();
+    return qtf::Status::ok();
+  }
   BundleWriter bundle;
   std::vector<std::string> names;
   for (const NetworkVariable& var : m.net.variables) {
@@ -341,9 +375,14 @@ qtf::Status ModelBuilder::save(const std::string& dir) const {
     coded.SetSerializationDeterministic(true);
     if (!model.SerializeToCodedStream(&coded)) return qtf::internal_error("cannot serialize the SavedModel");
   }
-  QTF_RETURN_IF_ERROR(make_dirs(dir + "/variables"));
-  QTF_RETURN_IF_ERROR(write_file(dir + "/variables/variables.data-00000-of-00001", data_file));
-  QTF_RETURN_IF_ERROR(write_file(dir + "/variables/variables.index", index_file));
+  if (impl_->net.wrapped) {
+    QTF_RETURN_IF_ERROR(make_dirs(dir));
+    QTF_RETURN_IF_ERROR(copy_checkpoint_and_assets(impl_->net.wrapped->dir, dir));
+  } else {
+    QTF_RETURN_IF_ERROR(make_dirs(dir + "/variables"));
+    QTF_RETURN_IF_ERROR(write_file(dir + "/variables/variables.data-00000-of-00001", data_file));
+    QTF_RETURN_IF_ERROR(write_file(dir + "/variables/variables.index", index_file));
+  }
   return write_file(dir + "/saved_model.pb", pb);
 }
 

@@ -2,6 +2,7 @@
 // assembly turns into graph, functions and signature. Internal to the writer.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,9 +36,24 @@ struct NetworkOutput {
   Shape shape;
 };
 
+// A tensor of the wrapped model's outer graph passed into the network.
+struct NetworkCapture {
+  std::string source_tensor;  // "node:index", source names
+  std::string arg_name;       // argument of the signature function
+  TF_DataType dtype = TF_FLOAT;
+};
+
+// The SavedModel a network wraps (ModelBuilder::wrap).
+struct WrappedModel {
+  tensorflow::MetaGraphDef meta;
+  std::string dir;
+};
+
 struct Network {
   std::vector<NetworkInput> inputs;
   std::vector<NetworkVariable> variables;
+  std::vector<NetworkCapture> captures;
+  std::shared_ptr<const WrappedModel> wrapped;  // null unless wrapping
   std::vector<tensorflow::NodeDef> body;  // the signature function's nodes
   std::vector<NetworkOutput> outputs;
   std::set<std::string> body_names;       // node names used in `body`

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <map>
 
+#include "exec/loader.h"
 #include "network.h"
 #include "object_graph.h"
 #include "op_defs.h"
+#include "wrapped_graph.h"
 
 namespace qsm {
 
@@ -122,6 +124,7 @@ FunctionDef signature_function(const Network& net, const std::string& name) {
     add_arg(sig->mutable_input_arg(), in->arg_name, dt(in->dtype));
     set_user_name(&f, index++, in->name);
   }
+  for (const NetworkCapture& c : net.captures) add_arg(sig->mutable_input_arg(), c.arg_name, dt(c.dtype));
   for (const NetworkVariable& var : net.variables) add_resource_arg(&f, var.arg_name, var);
   for (const NodeDef& n : net.body) *f.add_node_def() = n;
   std::set<std::string> names = net.body_names;
@@ -269,54 +272,26 @@ tensorflow::TensorInfo tensor_info(const std::string& name, TF_DataType dtype, b
   return info;
 }
 
-}  // namespace
+// `base`, or `base_1`, `base_2`... whichever no function of `library` has.
+std::string unique_function_name(const std::string& base, const tensorflow::FunctionDefLibrary& library) {
+  std::set<std::string> used;
+  for (const FunctionDef& f : library.function()) used.insert(f.signature().name());
+  return unique_name(base, &used);
+}
 
-qtf::Status assemble_saved_model(const Network& net, const WriterOptions& options,
-                                 tensorflow::SavedModel* saved_model) {
-  saved_model->Clear();
-  saved_model->set_saved_model_schema_version(1);
-  tensorflow::MetaGraphDef* meta = saved_model->add_meta_graphs();
+// The writer's own checkpoint machinery: a VarHandleOp per variable, the
+// object-graph Const, saver_filename, the save and restore calls and their
+// functions, and the saver that names them.
+void add_checkpoint_machinery(const Network& net, const WriterOptions& options,
+                              tensorflow::MetaGraphDef* meta) {
   tensorflow::GraphDef* graph = meta->mutable_graph_def();
-  graph->mutable_versions()->set_producer(options.graph_producer);
-  graph->mutable_versions()->set_min_consumer(12);
-
-  const std::string wrapper = "__inference_signature_wrapper_" + std::to_string(kSignatureWrapperId);
   const std::string save = "__inference__traced_save_" + std::to_string(kSaveId);
   const std::string restore = "__inference__traced_restore_" + std::to_string(kRestoreId);
-
-  std::vector<std::string> handles;
+  std::vector<std::string> handles, var_names;
   for (const NetworkVariable& var : net.variables) {
-    *graph->add_node() = node(var.name, "VarHandleOp", {},
-                              {{"dtype", type(var.value.dtype)},
-                               {"shape", shape(var.value.shape)},
-                               {"shared_name", str(var.name)}});
-    *graph->add_node() = node(var.name + "/Read/ReadVariableOp", "ReadVariableOp", {var.name},
-                              {{"dtype", type(var.value.dtype)}});
     handles.push_back(var.name);
+    var_names.push_back(var.name);
   }
-  std::vector<std::string> call_inputs;
-  std::vector<DataType> tin, tout;
-  for (const NetworkInput* in : sorted_inputs(net)) {
-    *graph->add_node() = node(in->op_name, "Placeholder", {},
-                              {{"dtype", type(in->dtype)}, {"shape", shape(in->shape)}});
-    call_inputs.push_back(in->op_name);
-    tin.push_back(dt(in->dtype));
-  }
-  AttrValue read_only;
-  read_only.mutable_list();
-  for (const std::string& h : handles) {
-    read_only.mutable_list()->add_i(static_cast<int64_t>(call_inputs.size()));
-    call_inputs.push_back(h);
-    tin.push_back(tensorflow::DT_RESOURCE);
-  }
-  for (const NetworkOutput* out : sorted_outputs(net)) tout.push_back(dt(out->dtype));
-  NodeDef serving = call_node("StatefulPartitionedCall", wrapper, call_inputs, tin, tout);
-  (*serving.mutable_attr())["_read_only_resource_inputs"] = read_only;
-  *graph->add_node() = serving;
-  *graph->add_node() = node("NoOp", "NoOp", {});
-
-  std::vector<std::string> var_names;
-  for (const NetworkVariable& var : net.variables) var_names.push_back(var.name);
   NodeDef object_graph = node("Const", "Const", {},
                               {{"dtype", type(TF_STRING)},
                                {"value", scalar_string_const({object_graph_bytes(var_names)}, true)}});
@@ -340,11 +315,91 @@ qtf::Status assemble_saved_model(const Network& net, const WriterOptions& option
   }
   *graph->add_node() = call_node("StatefulPartitionedCall_2", restore, restore_inputs, restore_tin,
                                  {tensorflow::DT_STRING});
-
   auto* library = graph->mutable_library();
-  *library->add_function() = signature_function(net, wrapper);
   if (options.include_save) *library->add_function() = save_function(net, save);
   *library->add_function() = restore_function(net, restore);
+
+  auto* saver = meta->mutable_saver_def();
+  saver->set_filename_tensor_name("saver_filename:0");
+  if (options.include_save) saver->set_save_tensor_name("StatefulPartitionedCall_1:0");
+  saver->set_restore_op_name("StatefulPartitionedCall_2");
+  saver->set_version(tensorflow::SaverDef::V2);
+}
+
+}  // namespace
+
+qtf::Status assemble_saved_model(const Network& net, const WriterOptions& options,
+                                 tensorflow::SavedModel* saved_model) {
+  saved_model->Clear();
+  saved_model->set_saved_model_schema_version(1);
+  tensorflow::MetaGraphDef* meta = saved_model->add_meta_graphs();
+  tensorflow::GraphDef* graph = meta->mutable_graph_def();
+  auto* library = graph->mutable_library();
+  const tensorflow::MetaGraphDef* source = net.wrapped ? &net.wrapped->meta : nullptr;
+  if (source != nullptr) {
+    *graph->mutable_versions() = source->graph_def().versions();
+    *library = source->graph_def().library();
+  } else {
+    graph->mutable_versions()->set_producer(options.graph_producer);
+    graph->mutable_versions()->set_min_consumer(12);
+  }
+  const std::string wrapper = unique_function_name(
+      "__inference_signature_wrapper_" + std::to_string(kSignatureWrapperId), *library);
+
+  // The outer nodes this model adds itself; a wrapped source's nodes of the
+  // same names give way.
+  std::set<std::string> own{"StatefulPartitionedCall"};
+  for (const NetworkInput& in : net.inputs) own.insert(in.op_name);
+  CarriedGraph carried;
+  if (source != nullptr) {
+    if (qtf::init_op_name(*source).empty()) own.insert("NoOp");
+    carried = carry_graph(*source, own);
+    for (const NodeDef& n : carried.outer_nodes) *graph->add_node() = n;
+  }
+  const int carried_nodes = graph->node_size();
+
+  std::vector<std::string> handles;
+  for (const NetworkVariable& var : net.variables) {
+    *graph->add_node() = node(var.name, "VarHandleOp", {},
+                              {{"dtype", type(var.value.dtype)},
+                               {"shape", shape(var.value.shape)},
+                               {"shared_name", str(var.name)}});
+    *graph->add_node() = node(var.name + "/Read/ReadVariableOp", "ReadVariableOp", {var.name},
+                              {{"dtype", type(var.value.dtype)}});
+    handles.push_back(var.name);
+  }
+  std::vector<std::string> call_inputs;
+  std::vector<DataType> tin, tout;
+  for (const NetworkInput* in : sorted_inputs(net)) {
+    *graph->add_node() = node(in->op_name, "Placeholder", {},
+                              {{"dtype", type(in->dtype)}, {"shape", shape(in->shape)}});
+    call_inputs.push_back(in->op_name);
+    tin.push_back(dt(in->dtype));
+  }
+  for (const NetworkCapture& c : net.captures) {
+    call_inputs.push_back(carried.rename(c.source_tensor));
+    tin.push_back(dt(c.dtype));
+  }
+  AttrValue read_only;
+  read_only.mutable_list();
+  for (const std::string& h : handles) {
+    read_only.mutable_list()->add_i(static_cast<int64_t>(call_inputs.size()));
+    call_inputs.push_back(h);
+    tin.push_back(tensorflow::DT_RESOURCE);
+  }
+  for (const NetworkOutput* out : sorted_outputs(net)) tout.push_back(dt(out->dtype));
+  NodeDef serving = call_node("StatefulPartitionedCall", wrapper, call_inputs, tin, tout);
+  (*serving.mutable_attr())["_read_only_resource_inputs"] = read_only;
+  *graph->add_node() = serving;
+  const std::string init_op = source != nullptr && !carried.init_op.empty() ? carried.init_op : "NoOp";
+  if (source == nullptr || carried.init_op.empty()) *graph->add_node() = node("NoOp", "NoOp", {});
+
+  *library->add_function() = signature_function(net, wrapper);
+  if (source == nullptr) {
+    add_checkpoint_machinery(net, options, meta);
+  } else if (carried.has_saver) {
+    *meta->mutable_saver_def() = carried.saver;
+  }
 
   // Every node name of the outer graph must be unique (a variable could be
   // named like one of the fixed nodes).
@@ -356,18 +411,26 @@ qtf::Status assemble_saved_model(const Network& net, const WriterOptions& option
     }
   }
 
-  // Strip default attrs everywhere and collect the op definitions used.
+  // Strip default attrs of the nodes written here and collect the op
+  // definitions used. A wrapped source's nodes and functions stay as stored,
+  // and its stored definitions come first: they are what its nodes were
+  // stripped against.
   std::map<std::string, const tensorflow::OpDef*> used;
+  if (source != nullptr) {
+    for (const auto& def : source->meta_info_def().stripped_op_list().op()) used[def.name()] = &def;
+  }
   auto visit = [&used](NodeDef* n) -> qtf::Status {
-    const tensorflow::OpDef* def = find_op_def(n->op());
+    const auto known = used.find(n->op());
+    const tensorflow::OpDef* def = known != used.end() ? known->second : find_op_def(n->op());
     if (def == nullptr) return qtf::invalid_argument("no op definition for '" + n->op() + "'");
     strip_default_attrs(*def, n->mutable_attr());
     used[n->op()] = def;
     return qtf::Status::ok();
   };
-  for (NodeDef& n : *graph->mutable_node()) QTF_RETURN_IF_ERROR(visit(&n));
-  for (FunctionDef& fn : *library->mutable_function()) {
-    for (NodeDef& n : *fn.mutable_node_def()) QTF_RETURN_IF_ERROR(visit(&n));
+  for (int i = carried_nodes; i < graph->node_size(); ++i) QTF_RETURN_IF_ERROR(visit(graph->mutable_node(i)));
+  const int own_functions_from = source != nullptr ? source->graph_def().library().function_size() : 0;
+  for (int i = own_functions_from; i < library->function_size(); ++i) {
+    for (NodeDef& n : *library->mutable_function(i)->mutable_node_def()) QTF_RETURN_IF_ERROR(visit(&n));
   }
 
   auto* info = meta->mutable_meta_info_def();
@@ -376,12 +439,7 @@ qtf::Status assemble_saved_model(const Network& net, const WriterOptions& option
   info->set_tensorflow_version(options.tensorflow_version);
   info->set_tensorflow_git_version("quarrow savedmodel writer");
   info->set_stripped_default_attrs(true);
-
-  auto* saver = meta->mutable_saver_def();
-  saver->set_filename_tensor_name("saver_filename:0");
-  if (options.include_save) saver->set_save_tensor_name("StatefulPartitionedCall_1:0");
-  saver->set_restore_op_name("StatefulPartitionedCall_2");
-  saver->set_version(tensorflow::SaverDef::V2);
+  for (const auto& asset : carried.assets) *meta->add_asset_file_def() = asset;
 
   tensorflow::SignatureDef& sig = (*meta->mutable_signature_def())[options.signature_key];
   for (const NetworkInput& in : net.inputs) {
@@ -395,7 +453,7 @@ qtf::Status assemble_saved_model(const Network& net, const WriterOptions& option
   sig.set_method_name("tensorflow/serving/predict");
   tensorflow::SignatureDef& init = (*meta->mutable_signature_def())["__saved_model_init_op"];
   (*init.mutable_outputs())["__saved_model_init_op"] =
-      tensor_info("NoOp", static_cast<TF_DataType>(0), false, {});
+      tensor_info(init_op, static_cast<TF_DataType>(0), false, {});
   return qtf::Status::ok();
 }
 

@@ -132,6 +132,21 @@ class ModelBuilder {
     return variable(name, TensorValue::floats(shape, values));
   }
 
+  // Wraps an existing SavedModel: its function library and outer graph
+  // (variables, restore and init machinery), its saver, init op and assets
+  // are carried over unchanged, and `save` copies its variables/ and assets/
+  // folders from `source_dir`. The network built here calls into it (a call
+  // op whose `f` names a library function) and reaches its outer tensors
+  // through `capture`. Outer nodes whose names the new model needs are
+  // renamed "source/<name>". Call first; a wrapping model has no variables of
+  // its own, and the new signature replaces the source's signatures.
+  void wrap(const tensorflow::MetaGraphDef& source, const std::string& source_dir);
+
+  // A tensor of the wrapped model's outer graph ("node:index" as the source
+  // names it, e.g. a VarHandleOp), passed into the network as an argument of
+  // type `dtype`.
+  Output capture(const std::string& source_tensor, TF_DataType dtype);
+
   // A Const node in the network.
   Output constant(TensorValue value, const std::string& name = "");
   Output constant(float value) { return constant(TensorValue::scalar(value)); }

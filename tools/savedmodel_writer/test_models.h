@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/status.h"
 
@@ -37,6 +38,26 @@ qtf::Status write_failing_model(const std::string& dir, const std::string& input
 // A segmentation model whose input op is "serving_default_image", so the
 // contract's "serving_default_input"/"serving_default_inputs" is missing.
 qtf::Status write_model_without_contract_input(const std::string& dir);
+
+// A network that almost meets the contract, exported the way other tools do,
+// for `quarrow-models adapt`: a 1x1 convolution with variable weights, so
+// output channel c = sum_i x_i * weights[i * channels + c] + bias[c] per pixel,
+// for a [1,256,512,3] image fed in NHWC or NCHW.
+struct ForeignModelSpec {
+  std::string input_name = "image";  // op "serving_default_<input_name>"
+  bool nchw_input = true;            // [-1,3,256,512], as PyTorch conversions take it
+  bool nchw_output = true;           // [-1,C,256,512], else [-1,256,512,C]
+  int channels = 2;
+  std::vector<float> weights = {0, 0, 0, 0, 0, 1};  // 3 x channels; default: class 1 = blue
+  std::vector<float> bias = {0, 0};
+  std::string output_name = "logits";
+  bool output_shape_known = true;  // else the signature says unknown rank
+  bool second_output = false;      // also "aux" = input channel 0, ahead of it in key order
+  // Where the output ends up: "StatefulPartitionedCall" (Keras 2),
+  // "StatefulPartitionedCall_1" (Keras 3) or "PartitionedCall" (onnx-tf).
+  std::string call_name = "StatefulPartitionedCall";
+};
+qtf::Status write_foreign_model(const std::string& dir, const ForeignModelSpec& params = {});
 
 // A whole model folder as quarrow reads it: "sky_segm_model",
 // "ground_segm_model", "indoor_depth_model" and "outdoor_depth_model" made
