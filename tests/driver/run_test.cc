@@ -237,6 +237,97 @@ TEST_F(RunTest, RecordsProcessedInStoredOrder) {
   EXPECT_EQ(read_file(caches_ + "/images.json"), records);  // never written
 }
 
+// Networks as PyTorch (via ONNX and onnx-tf) and Keras export them, brought
+// to the contract by `quarrow-models adapt`, compute what the contract's own
+// test models compute: sky = softmax class 1 of NCHW logits whose class 1 is
+// blue, ground = sigmoid of an NHWC green logit at StatefulPartitionedCall_1,
+// indoor depth = red as NHWC [1,256,512,1] chosen among two outputs, outdoor
+// depth = red from an NCHW net at PartitionedCall:0 whose signature leaves
+// the shape open. The run's files must equal those of the reference models.
+TEST_F(RunTest, AdaptedForeignModelsRunLikeTheContractModels) {
+  const std::string sources = tmp_.path() + "/sources";
+  const std::string adapted = tmp_.path() + "/adapted";
+  qsm::ForeignModelSpec sky;  // class 1 = blue, class 0 = 0
+  qsm::ForeignModelSpec ground;
+  ground.nchw_input = ground.nchw_output = false;
+  ground.channels = 1;
+  ground.weights = {0, 1, 0};
+  ground.bias = {0};
+  ground.input_name = "input_layer";
+  ground.call_name = "StatefulPartitionedCall_1";
+  qsm::ForeignModelSpec indoor = ground;
+  indoor.weights = {1, 0, 0};
+  indoor.call_name = "StatefulPartitionedCall";
+  indoor.output_name = "depth";
+  indoor.second_output = true;
+  qsm::ForeignModelSpec outdoor;
+  outdoor.channels = 1;
+  outdoor.weights = {1, 0, 0};
+  outdoor.bias = {0};
+  outdoor.input_name = "input";
+  outdoor.output_name = "output";
+  outdoor.output_shape_known = false;
+  outdoor.call_name = "PartitionedCall";
+  const struct {
+    const char* folder;
+    const qsm::ForeignModelSpec* spec;
+    std::vector<std::string> options;
+  } models_to_adapt[] = {
+      {"sky_segm_model", &sky, {"--role", "sky", "--input-layout", "nchw", "--score", "softmax:1"}},
+      {"ground_segm_model", &ground, {"--role", "ground", "--score", "sigmoid"}},
+      {"indoor_depth_model", &indoor, {"--role", "indoor_depth", "--output", "depth"}},
+      {"outdoor_depth_model", &outdoor, {"--role", "outdoor_depth"}},
+  };
+  for (const auto& m : models_to_adapt) {
+    const std::string source = sources + "/" + m.folder;
+    ASSERT_TRUE(qsm::write_foreign_model(source, *m.spec).is_ok()) << m.folder;
+    std::vector<std::string> args{"adapt", source, adapted + "/" + m.folder};
+    args.insert(args.end(), m.options.begin(), m.options.end());
+    const ProcessResult a = run_process(QUARROW_MODELS_BIN, args);
+    ASSERT_EQ(a.exit_code, 0) << m.folder << ": " << a.out << a.err;
+  }
+  const ProcessResult check = run_process(QUARROW_MODELS_BIN, {"check", adapted});
+  ASSERT_EQ(check.exit_code, 0) << check.out << check.err;
+
+  set_records(R"({"images": [
+      {"uuid": "p1", "id": 10, "is_main": true},
+      {"uuid": "p2", "id": 12, "is_main": true},
+      {"uuid": "p3", "id": 13, "is_main": true}]})");
+  add_image("p1", kOutdoorNoGround);
+  add_image("p2", kOutdoorAllGround);
+  add_image("p3", kIndoor);
+  const ProcessResult reference = run(models("good"));
+  ASSERT_EQ(reference.exit_code, 0) << reference.err;
+  std::vector<std::string> reference_files;
+  for (const char* uuid : {"p1", "p2", "p3"}) {
+    reference_files.push_back(read_file(mask_path(uuid)));
+    reference_files.push_back(read_file(depth_path(uuid)));
+  }
+  const std::string reference_flag = outdoor_flag();
+  fs::remove_all(caches_ + "/segm");
+  fs::remove_all(caches_ + "/depthmap");
+  fs::remove(caches_ + "/outdoor_flag.json");
+
+  const ProcessResult result = run(adapted);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "ground ratio: 0%\nground ratio: 100%\n");
+  EXPECT_EQ(result.out, reference.out);
+  EXPECT_EQ(outdoor_flag(), written_records({{"p1", 10, true, "100.0", true},
+                                             {"p2", 12, true, "100.0", true},
+                                             {"p3", 13, false, "0.0", true}}));
+  EXPECT_EQ(outdoor_flag(), reference_flag);
+  expect_mask("p1", true);
+  expect_mask("p3", false);
+  expect_depth("p1", normalised_red(kOutdoorNoGround[0]));
+  expect_depth("p3", normalised_red(kIndoor[0]));
+  size_t k = 0;
+  for (const char* uuid : {"p1", "p2", "p3"}) {
+    EXPECT_EQ(read_file(mask_path(uuid)), reference_files[k++]) << uuid;
+    EXPECT_EQ(read_file(depth_path(uuid)), reference_files[k++]) << uuid;
+  }
+}
+
 TEST_F(RunTest, RelativeFoldersWithBackslashes) {
   set_records(kOneMainRecord);
   add_image("p1", kIndoor);
