@@ -12,6 +12,7 @@
 #include "adapt_output.h"
 #include "loaded_model.h"
 #include "model_roles.h"
+#include "npy.h"
 #include "savedmodel_writer.h"
 #include "test_models.h"
 #include "tool_process.h"
@@ -474,6 +475,96 @@ TEST(Adapt, ResultThatDoesNotRunHereIsReported) {
                        "'__inference_signature_wrapper_100')"),
             std::string::npos)
       << r.err;
+}
+
+const std::string kFixtures = std::string(QUARROW_SHARED_DIR) + "/fixtures/savedmodels";
+
+// Wraps a real export's serving call the way adapt does: the new input feeds
+// the call where the old one did, every other call input is captured.
+std::string wrap_real_export(const std::string& source, const std::string& call_name, const qsm::Shape& input_shape) {
+  tensorflow::SavedModel model;
+  EXPECT_TRUE(model.ParseFromString(qmodels_testing::read_file(source + "/saved_model.pb")));
+  const tensorflow::MetaGraphDef& meta = model.meta_graphs(0);
+  const tensorflow::NodeDef* call = nullptr;
+  for (const auto& n : meta.graph_def().node()) {
+    if (n.name() == call_name) call = &n;
+  }
+  EXPECT_NE(call, nullptr);
+  if (call == nullptr) return "";
+  qsm::ModelBuilder b;
+  b.wrap(meta, source);
+  qsm::Output x = b.input("input", TF_FLOAT, input_shape);
+  std::vector<qsm::Output> args;
+  const auto& tin = call->attr().at("Tin").list().type();
+  for (int k = 0; k < tin.size(); ++k) {
+    const std::string& in = call->input(k);
+    args.push_back(in.rfind("serving_default_", 0) == 0 ? x : b.capture(in, static_cast<TF_DataType>(tin[k])));
+  }
+  qsm::Attrs attrs;
+  for (const auto& [name, value] : call->attr()) attrs.emplace_back(name, value);
+  b.output("output_0", b.op(call->op(), args, attrs, "source_call"));
+  const std::string dir = fresh("wrapped_" + call_name);
+  EXPECT_TRUE(b.save(dir).is_ok()) << b.status().message();
+  return dir;
+}
+
+std::vector<float> run_once(const std::string& dir, const std::vector<int64_t>& dims, const std::vector<float>& x) {
+  qmodels::LoadedModel model;
+  std::string error;
+  EXPECT_TRUE(model.load(dir, "", &error)) << error;
+  TF_Output in, out;
+  EXPECT_TRUE(model.find_output("serving_default_input:0", &in, &error)) << error;
+  EXPECT_TRUE(model.find_output("StatefulPartitionedCall:0", &out, &error)) << error;
+  TF_Tensor* t = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), x.size() * sizeof(float));
+  std::memcpy(TF_TensorData(t), x.data(), x.size() * sizeof(float));
+  std::vector<TF_Tensor*> results;
+  const bool ran = model.run({in}, {t}, {out}, &results, &error);
+  TF_DeleteTensor(t);
+  EXPECT_TRUE(ran) << error;
+  if (!ran) return {};
+  const auto* y = static_cast<const float*>(TF_TensorData(results[0]));
+  std::vector<float> values(y, y + TF_TensorByteSize(results[0]) / sizeof(float));
+  TF_DeleteTensor(results[0]);
+  return values;
+}
+
+TEST(AdaptRealExports, WrappedKerasExportKeepsVariablesAssetsAndInit) {
+  // Variables, an asset read by the init op, five more signatures, and the
+  // serving output at StatefulPartitionedCall_5.
+  const std::string source = kFixtures + "/half_plus_two_tf2";
+  if (!std::filesystem::exists(source + "/saved_model.pb")) GTEST_SKIP() << "fixture absent";
+  const std::string dir = wrap_real_export(source, "StatefulPartitionedCall_5", {1});
+  ASSERT_FALSE(dir.empty());
+  EXPECT_TRUE(std::filesystem::exists(dir + "/assets/foo.txt"));
+  for (const auto& [x, y] : std::vector<std::pair<float, float>>{{1.0f, 2.5f}, {-4.0f, 0.0f}, {3.0f, 3.5f}}) {
+    EXPECT_EQ(run_once(dir, {1}, {x}), std::vector<float>{y}) << x;
+  }
+}
+
+TEST(AdaptRealExports, WrappedOnnxTfExportMatchesOnnxRuntime) {
+  const std::string source = kFixtures + "/onnxtf_mcunet_tf211";
+  const std::string io = kFixtures + "/onnxtf_mcunet_tf211_io";
+  if (!std::filesystem::exists(source + "/saved_model.pb")) GTEST_SKIP() << "fixture absent";
+  const std::string dir = wrap_real_export(source, "PartitionedCall", {1, 3, 160, 160});
+  ASSERT_FALSE(dir.empty());
+  qmodels::NpyArray input, expected;
+  std::string error;
+  ASSERT_TRUE(qmodels::read_npy(io + "/input.npy", &input, &error)) << error;
+  ASSERT_TRUE(qmodels::read_npy(io + "/expected_output_onnxruntime.npy", &expected, &error)) << error;
+  std::vector<float> x(input.data.size() / 4), want(expected.data.size() / 4);
+  std::memcpy(x.data(), input.data.data(), input.data.size());
+  std::memcpy(want.data(), expected.data.data(), expected.data.size());
+  const std::vector<float> got = run_once(dir, {1, 3, 160, 160}, x);
+  ASSERT_EQ(got.size(), want.size());
+  double worst = 0;
+  for (size_t k = 0; k < got.size(); ++k) worst = std::max(worst, std::fabs(double(got[k]) - want[k]));
+  EXPECT_LE(worst, 1e-5);
+  // adapt itself refuses it: a 160x160 classifier cannot meet the contract.
+  const Result r = run_tool("adapt " + source + " " + fresh("mcunet_adapted") + " --role sky");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "quarrow-models: adapt: the source input [?,3,160,160] takes neither [1,256,512,3] (NHWC) nor "
+            "[1,3,256,512] (NCHW): quarrow feeds 256x512 RGB images\n");
 }
 
 TEST(Adapt, BadArgumentsPrintUsage) {
