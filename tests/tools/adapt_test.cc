@@ -176,25 +176,21 @@ TEST(AdaptOutputPlan, DecidesFromTheShapeOrRefuses) {
 // The test image: exact multiples of 1/4 in [-2, 2], different per channel.
 float pixel(int h, int w, int c) { return static_cast<float>((h * 7 + w * 3 + c * 5) % 17 - 8) / 4.0f; }
 
-// Runs an adapted model on the test image; returns its output and shape.
-std::vector<float> run_adapted(const std::string& dir, const std::string& input_op, std::vector<int64_t>* shape) {
+// Runs a model once, feeding `x` at `input_op`; returns output 0 of
+// StatefulPartitionedCall and its shape.
+std::vector<float> run_once(const std::string& dir, const std::string& input_op, const std::vector<int64_t>& dims,
+                            const std::vector<float>& x, std::vector<int64_t>* shape) {
   qmodels::LoadedModel model;
   std::string error;
   EXPECT_TRUE(model.load(dir, "", &error)) << error;
   TF_Output in, out;
   EXPECT_TRUE(model.find_output(input_op, &in, &error)) << error;
   EXPECT_TRUE(model.find_output("StatefulPartitionedCall:0", &out, &error)) << error;
-  const int64_t dims[] = {1, 256, 512, 3};
-  TF_Tensor* x = TF_AllocateTensor(TF_FLOAT, dims, 4, 256 * 512 * 3 * sizeof(float));
-  auto* data = static_cast<float*>(TF_TensorData(x));
-  for (int h = 0; h < 256; ++h) {
-    for (int w = 0; w < 512; ++w) {
-      for (int c = 0; c < 3; ++c) data[(h * 512 + w) * 3 + c] = pixel(h, w, c);
-    }
-  }
+  TF_Tensor* t = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), x.size() * sizeof(float));
+  std::memcpy(TF_TensorData(t), x.data(), x.size() * sizeof(float));
   std::vector<TF_Tensor*> results;
-  const bool ran = model.run({in}, {x}, {out}, &results, &error);
-  TF_DeleteTensor(x);
+  const bool ran = model.run({in}, {t}, {out}, &results, &error);
+  TF_DeleteTensor(t);
   EXPECT_TRUE(ran) << error;
   if (!ran) return {};
   shape->clear();
@@ -203,6 +199,17 @@ std::vector<float> run_adapted(const std::string& dir, const std::string& input_
   std::vector<float> values(y, y + TF_TensorByteSize(results[0]) / sizeof(float));
   TF_DeleteTensor(results[0]);
   return values;
+}
+
+// Runs an adapted model on the test image.
+std::vector<float> run_adapted(const std::string& dir, const std::string& input_op, std::vector<int64_t>* shape) {
+  std::vector<float> x(256 * 512 * 3);
+  for (int h = 0; h < 256; ++h) {
+    for (int w = 0; w < 512; ++w) {
+      for (int c = 0; c < 3; ++c) x[static_cast<size_t>((h * 512 + w) * 3 + c)] = pixel(h, w, c);
+    }
+  }
+  return run_once(dir, input_op, {1, 256, 512, 3}, x, shape);
 }
 
 // Channel c of the foreign model at pixel (h, w), in double.
@@ -508,26 +515,6 @@ std::string wrap_real_export(const std::string& source, const std::string& call_
   return dir;
 }
 
-std::vector<float> run_once(const std::string& dir, const std::vector<int64_t>& dims, const std::vector<float>& x) {
-  qmodels::LoadedModel model;
-  std::string error;
-  EXPECT_TRUE(model.load(dir, "", &error)) << error;
-  TF_Output in, out;
-  EXPECT_TRUE(model.find_output("serving_default_input:0", &in, &error)) << error;
-  EXPECT_TRUE(model.find_output("StatefulPartitionedCall:0", &out, &error)) << error;
-  TF_Tensor* t = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), x.size() * sizeof(float));
-  std::memcpy(TF_TensorData(t), x.data(), x.size() * sizeof(float));
-  std::vector<TF_Tensor*> results;
-  const bool ran = model.run({in}, {t}, {out}, &results, &error);
-  TF_DeleteTensor(t);
-  EXPECT_TRUE(ran) << error;
-  if (!ran) return {};
-  const auto* y = static_cast<const float*>(TF_TensorData(results[0]));
-  std::vector<float> values(y, y + TF_TensorByteSize(results[0]) / sizeof(float));
-  TF_DeleteTensor(results[0]);
-  return values;
-}
-
 TEST(AdaptRealExports, WrappedKerasExportKeepsVariablesAssetsAndInit) {
   // Variables, an asset read by the init op, five more signatures, and the
   // serving output at StatefulPartitionedCall_5.
@@ -537,7 +524,8 @@ TEST(AdaptRealExports, WrappedKerasExportKeepsVariablesAssetsAndInit) {
   ASSERT_FALSE(dir.empty());
   EXPECT_TRUE(std::filesystem::exists(dir + "/assets/foo.txt"));
   for (const auto& [x, y] : std::vector<std::pair<float, float>>{{1.0f, 2.5f}, {-4.0f, 0.0f}, {3.0f, 3.5f}}) {
-    EXPECT_EQ(run_once(dir, {1}, {x}), std::vector<float>{y}) << x;
+    std::vector<int64_t> shape;
+    EXPECT_EQ(run_once(dir, "serving_default_input:0", {1}, {x}, &shape), std::vector<float>{y}) << x;
   }
 }
 
@@ -554,7 +542,9 @@ TEST(AdaptRealExports, WrappedOnnxTfExportMatchesOnnxRuntime) {
   std::vector<float> x(input.data.size() / 4), want(expected.data.size() / 4);
   std::memcpy(x.data(), input.data.data(), input.data.size());
   std::memcpy(want.data(), expected.data.data(), expected.data.size());
-  const std::vector<float> got = run_once(dir, {1, 3, 160, 160}, x);
+  std::vector<int64_t> shape;
+  const std::vector<float> got = run_once(dir, "serving_default_input:0", {1, 3, 160, 160}, x, &shape);
+  EXPECT_EQ(shape, (std::vector<int64_t>{1, 1000}));
   ASSERT_EQ(got.size(), want.size());
   double worst = 0;
   for (size_t k = 0; k < got.size(); ++k) worst = std::max(worst, std::fabs(double(got[k]) - want[k]));
