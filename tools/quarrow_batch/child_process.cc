@@ -1,0 +1,145 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace quarrow::batch {
+
+pid_t start_child(const ChildSpec& spec, std::string& error) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(spec.program.c_str()));
+  for (const std::string& argument : spec.arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+
+  // Everything the child needs is opened before the fork, so that a failure
+  // is reported here rather than as a mysterious exit code.
+  auto open_output = [&](const std::string& path) {
+    if (path.empty()) return -2;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) error = "can't open " + path + ": " + std::strerror(errno);
+    return fd;
+  };
+  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = open_output(spec.stdout_path);
+  const int err = open_output(spec.stderr_path);
+  auto close_all = [&] {
+    for (int fd : {in, out, err}) {
+      if (fd >= 0) ::close(fd);
+    }
+  };
+  if (in < 0 || out == -1 || err == -1) {
+    if (error.empty()) error = "can't open /dev/null";
+    close_all();
+    return -1;
+  }
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  for (int cpu : spec.cpus) CPU_SET(cpu, &cpus);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error = std::string("fork failed: ") + std::strerror(errno);
+    close_all();
+    return -1;
+  }
+  if (pid == 0) {
+    ::dup2(in, 0);
+    if (out >= 0) ::dup2(out, 1);
+    if (err >= 0) ::dup2(err, 2);
+    if (!spec.cpus.empty()) ::sched_setaffinity(0, sizeof cpus, &cpus);
+    for (const auto& [name, value] : spec.environment) ::setenv(name.c_str(), value.c_str(), 1);
+    ::execvp(spec.program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  close_all();
+  return pid;
+}
+
+int wait_child(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+std::pair<pid_t, int> wait_any_child() {
+  int status = 0;
+  pid_t pid;
+  while ((pid = ::waitpid(-1, &status, 0)) < 0) {
+    if (errno != EINTR) return {-1, 0};
+  }
+  return {pid, status};
+}
+
+std::vector<int> allowed_cpus() {
+  std::vector<int> result;
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &cpus)) result.push_back(cpu);
+    }
+  }
+  if (result.empty()) result.push_back(0);
+  return result;
+}
+
+}  // namespace quarrow::batch
+
+namespace quarrow::batch {
+
+int run_reading_lines(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::function<void(const std::string&)>& on_line,
+                      std::string& error) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    error = std::string("pipe failed: ") + std::strerror(errno);
+    return -1;
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error = std::string("fork failed: ") + std::strerror(errno);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::execvp(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string pending;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    pending.append(buffer, static_cast<std::size_t>(got));
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      on_line(pending.substr(0, end));
+      pending.erase(0, end + 1);
+    }
+  }
+  if (!pending.empty()) on_line(pending);
+  ::close(fds[0]);
+  return wait_child(pid);
+}
+
+}  // namespace quarrow::batch
