@@ -52,18 +52,23 @@ bool write_file_atomically(const std::string& path, const std::string& content,
       error);
 }
 
-bool place_file(const std::string& source, const std::string& target, std::string& error) {
-  return replace_atomically(
+bool move_file(const std::string& source, const std::string& target, std::string& error) {
+  if (std::rename(source.c_str(), target.c_str()) == 0) return true;
+  if (errno != EXDEV) {
+    error = "file " + source + " can't be moved to " + target + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool copied = replace_atomically(
       target,
       [&](const std::string& temp) {
         std::error_code code;
-        fs::create_hard_link(source, temp, code);
-        if (!code) return true;
         fs::copy_file(source, temp, fs::copy_options::overwrite_existing, code);
-        if (code) error = "file " + source + " can't be placed at " + target + ": " + code.message();
+        if (code) error = "file " + source + " can't be copied to " + target + ": " + code.message();
         return !code;
       },
       error);
+  if (copied) std::remove(source.c_str());
+  return copied;
 }
 
 }  // namespace quarrow::batch

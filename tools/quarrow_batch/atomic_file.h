@@ -21,9 +21,10 @@ bool replace_atomically(const std::string& path,
                         const std::function<bool(const std::string& temp)>& write,
                         std::string& error);
 
-// Makes `target` a file with the bytes of `source`: a hard link when both lie
-// on one file system, else a copy; in both cases through a temporary name and
-// a rename, so an existing target is replaced whole.
-bool place_file(const std::string& source, const std::string& target, std::string& error);
+// Moves `source` to `target`, replacing it whole: a rename on one file
+// system, else a copy to a temporary name beside `target`, a rename and the
+// removal of `source`. A move rather than a link, so that the data folder
+// and the shard never share a file that a later run rewrites in place.
+bool move_file(const std::string& source, const std::string& target, std::string& error);
 
 }  // namespace quarrow::batch

@@ -39,8 +39,10 @@ bool ensure_folder(const std::string& path) {
   return !code;
 }
 
-// The shard's mask and depth file of each of its records, where they exist
-// (an image that could not be decoded has none), placed into the data folder.
+// The shard's mask and depth file of each of its records, where they exist,
+// moved into the data folder. An image that could not be decoded has none,
+// and a file merged before has already moved: either way the data folder's
+// file stays as it is.
 bool place_outputs(const WorkLayout& layout, std::size_t shard,
                    const std::vector<ImageRecord>& records, const DataPaths& data) {
   const DataPaths shard_paths = data_paths(layout.shard_data_folder(shard));
@@ -57,7 +59,7 @@ bool place_outputs(const WorkLayout& layout, std::size_t shard,
       std::error_code code;
       if (!fs::is_regular_file(from, code)) continue;
       std::string error;
-      if (!place_file(from, native_path(to_text), error)) {
+      if (!move_file(from, native_path(to_text), error)) {
         report(error);
         return false;
       }

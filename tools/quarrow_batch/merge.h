@@ -13,10 +13,11 @@ struct MergeResult {
 
 // Checks every shard first and refuses (nothing changed, every reason on
 // std::cerr) when one is missing, unfinished, failed or made from another
-// images.json. Then places each shard's mask and depth files into
+// images.json. Then moves each shard's mask and depth files into
 // caches/segm and caches/depthmap, and writes caches/outdoor_flag.json with
 // every source record in its order, through a temporary file and a rename.
-// Merging again gives the same folder.
+// Merging again gives the same folder; a shard run again after a merge
+// brings new files, which the next merge moves over the old.
 MergeResult merge_shards(const std::string& data_folder, const std::string& work_folder);
 
 }  // namespace quarrow::batch

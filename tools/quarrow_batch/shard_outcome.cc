@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -46,6 +47,12 @@ ShardOutcome shard_outcome(const WorkLayout& layout, const Manifest& manifest, s
                            const std::vector<ImageRecord>& expected) {
   ShardOutcome outcome;
   const std::string name = WorkLayout::shard_name(shard);
+  std::error_code code;
+  if (!std::filesystem::is_directory(layout.shard_data_folder(shard), code)) {
+    outcome.state = ShardState::kFailed;
+    outcome.reason = name + " is missing (no folder " + layout.shard_data_folder(shard) + ")";
+    return outcome;
+  }
   std::string exit;
   if (!read_exit_file(layout.shard_exit_file(shard), exit)) {
     outcome.reason = name + " has not finished (no " + layout.shard_exit_file(shard) + ")";

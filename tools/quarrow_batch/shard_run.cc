@@ -26,8 +26,8 @@ pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpe
     error = "shard folder " + shard_folder + " has no images.json (run quarrow-batch split first)";
     return -1;
   }
-  // segm and depthmap hold only quarrow's files; merge may have linked them
-  // into the data folder, so they are unlinked, never rewritten in place.
+  // segm and depthmap hold only files of this shard's earlier runs: a killed
+  // run must leave nothing that a merge could take for a result.
   for (const std::string& path :
        {layout.shard_exit_file(shard), paths.outdoor_flag_json, paths.segm, paths.depthmap,
         layout.shard_out_log(shard), layout.shard_err_log(shard)}) {
