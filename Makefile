@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc)
 PACKAGES := build-essential cmake pkg-config \
 	libopencv-dev libcereal-dev rapidjson-dev \
 	libprotobuf-dev protobuf-compiler libdnnl-dev libsnappy-dev \
-	libgtest-dev libgmock-dev libbenchmark-dev
+	libgtest-dev libgmock-dev libbenchmark-dev \
+	slurm-wlm munge
 
 # Recipe line: installs those of the Debian packages $(1) that are missing,
 # and runs apt-get update only when some are.

@@ -101,6 +101,7 @@ TEST(SlurmScripts, ArrayScriptRunsOneShardPerTaskAndRequeuesOnce) {
   EXPECT_NE(text.find("\n#SBATCH --array=0-3\n"), std::string::npos);
   EXPECT_NE(text.find("\n#SBATCH --requeue\n"), std::string::npos);
   EXPECT_NE(text.find("\n#SBATCH --output=/data/work/logs/slurm-%A_%a.out\n"), std::string::npos);
+  EXPECT_NE(text.find("\n#SBATCH --open-mode=append\n"), std::string::npos);
   EXPECT_NE(text.find("'/opt/q/quarrow-batch' run-shard --quarrow '/opt/q/quar'\\''row' '/models' "
                       "'/data/work' \"$SLURM_ARRAY_TASK_ID\"\n"),
             std::string::npos)

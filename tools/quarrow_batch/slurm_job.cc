@@ -59,6 +59,7 @@ std::string array_script_text(const SlurmJobSpec& spec) {
   text += "#SBATCH --array=0-" + std::to_string(spec.shards - 1) + "\n";
   text += "#SBATCH --requeue\n";
   text += "#SBATCH --output=" + layout.logs() + "/slurm-%A_%a.out\n";
+  text += "#SBATCH --open-mode=append\n";  // a requeued task keeps its first attempt's lines
   if (spec.cpus_per_task > 0) {
     text += "#SBATCH --cpus-per-task=" + std::to_string(spec.cpus_per_task) + "\n";
   }
