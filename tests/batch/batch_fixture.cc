@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -81,25 +82,25 @@ std::map<std::string, std::string> folder_files(const std::string& folder) {
 
 }  // namespace
 
-std::vector<std::string> result_differences(const std::string& a, const std::string& b) {
-  std::vector<std::string> differences;
+std::string result_differences(const std::string& a, const std::string& b) {
+  std::string differences;
   const std::string flag_a = read_file(a + "/caches/outdoor_flag.json");
   const std::string flag_b = read_file(b + "/caches/outdoor_flag.json");
-  if (flag_a.empty()) differences.push_back("no outdoor_flag.json in " + a);
-  if (flag_a != flag_b) differences.push_back("outdoor_flag.json differs");
+  if (flag_a.empty()) differences += "no outdoor_flag.json in " + a + "\n";
+  if (flag_a != flag_b) differences += "outdoor_flag.json differs\n";
   for (const char* sub : {"segm", "depthmap"}) {
     const auto files_a = folder_files(a + "/caches/" + sub);
     const auto files_b = folder_files(b + "/caches/" + sub);
     for (const auto& [name, bytes] : files_a) {
       const auto it = files_b.find(name);
       if (it == files_b.end()) {
-        differences.push_back(std::string(sub) + "/" + name + " only in " + a);
+        differences += std::string(sub) + "/" + name + " only in " + a + "\n";
       } else if (it->second != bytes) {
-        differences.push_back(std::string(sub) + "/" + name + " differs");
+        differences += std::string(sub) + "/" + name + " differs\n";
       }
     }
     for (const auto& [name, bytes] : files_b) {
-      if (!files_a.count(name)) differences.push_back(std::string(sub) + "/" + name + " only in " + b);
+      if (!files_a.count(name)) differences += std::string(sub) + "/" + name + " only in " + b + "\n";
     }
   }
   return differences;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace quarrow::testing {
 
@@ -21,9 +20,10 @@ int make_mixed_data_folder(const std::string& data_folder, int main_images);
 // Copies <from>/caches to <to>/caches (images and images.json only).
 void copy_inputs(const std::string& from, const std::string& to);
 
-// Every difference between the results of two data folders: outdoor_flag.json
-// and every file of segm/ and depthmap/, byte for byte. Empty when equal.
-std::vector<std::string> result_differences(const std::string& a, const std::string& b);
+// Every difference between the results of two data folders, one per line:
+// outdoor_flag.json and every file of segm/ and depthmap/, byte for byte.
+// Empty when equal.
+std::string result_differences(const std::string& a, const std::string& b);
 
 // Number of files in <data>/caches/<sub>.
 int file_count(const std::string& data_folder, const std::string& sub);

@@ -29,12 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
 std::string shard_name(std::size_t index) { return batch::WorkLayout::shard_name(index); }
 
 class BatchRunTest : public ::testing::Test {
@@ -100,7 +94,7 @@ TEST_F(BatchRunTest, LocalRunsEqualOneRun) {
     const ProcessResult result =
         batch({"run", models(), data, "--shards", c.shards, "--jobs", c.jobs});
     EXPECT_EQ(result.exit_code, reference_result_.exit_code) << result.out << result.err;
-    EXPECT_EQ(joined(result_differences(data, reference_)), "");
+    EXPECT_EQ(result_differences(data, reference_), "");
     EXPECT_NE(result.err.find("could not analyse every image"), std::string::npos) << result.err;
 
     // One set of logs per shard; the decoding failure in exactly one of them.
@@ -126,7 +120,7 @@ TEST_F(BatchRunTest, MergingAgainChangesNothing) {
   ASSERT_EQ(batch({"run", models(), data, "--shards", "3", "--jobs", "2"}).exit_code, 1);
   const ProcessResult again = batch({"merge", data, data + "/batch"});
   EXPECT_EQ(again.exit_code, 1);
-  EXPECT_EQ(joined(result_differences(data, reference_)), "");
+  EXPECT_EQ(result_differences(data, reference_), "");
 }
 
 TEST_F(BatchRunTest, EachProcessGetsItsShareOfTheCpus) {
@@ -143,7 +137,7 @@ TEST_F(BatchRunTest, EachProcessGetsItsShareOfTheCpus) {
     const ProcessResult result = batch({"run", "--quarrow", wrapper, models(), data, "--shards",
                                         "2", "--jobs", std::to_string(jobs)});
     EXPECT_EQ(result.exit_code, 1) << result.err;
-    EXPECT_EQ(joined(result_differences(data, reference_)), "");
+    EXPECT_EQ(result_differences(data, reference_), "");
     const long expected = std::max(1L, cpus / jobs);
     for (const char* shard : {"shard-0000", "shard-0001"}) {
       std::istringstream out(read_file(data + "/batch/logs/" + shard + ".out"));
@@ -209,6 +203,7 @@ TEST_F(BatchRunTest, ShardKilledInTheMiddleRerunAloneAndMerged) {
   const pid_t runner = ::fork();
   ASSERT_GE(runner, 0);
   if (runner == 0) {
+    ::setpgid(0, 0);  // run-shard and its quarrow: one group to end if the test fails
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
     ::dup2(null, 2);
@@ -216,6 +211,16 @@ TEST_F(BatchRunTest, ShardKilledInTheMiddleRerunAloneAndMerged) {
             std::to_string(stuck_shard).c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  ::setpgid(runner, runner);  // also here, so the group exists whichever runs first
+  struct GroupGuard {
+    pid_t group;
+    bool done = false;
+    ~GroupGuard() {
+      if (done) return;
+      ::kill(-group, SIGKILL);
+      ::waitpid(group, nullptr, 0);
+    }
+  } guard{runner};
   const std::string shard_depth = work + "/" + shard_name(stuck_shard) + "/caches/depthmap";
   pid_t quarrow = -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -230,6 +235,7 @@ TEST_F(BatchRunTest, ShardKilledInTheMiddleRerunAloneAndMerged) {
   ::kill(quarrow, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(runner, &status, 0), runner);
+  guard.done = true;
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(read_file(work + "/logs/" + shard_name(stuck_shard) + ".exit"), "signal 9\n");
 
@@ -246,7 +252,7 @@ TEST_F(BatchRunTest, ShardKilledInTheMiddleRerunAloneAndMerged) {
   ASSERT_EQ(batch({"run-shard", models(), work, std::to_string(stuck_shard)}).exit_code, 0);
   merged = batch({"merge", data, work});
   EXPECT_EQ(merged.exit_code, 1) << merged.err;  // the undecodable image, as in one run
-  EXPECT_EQ(joined(result_differences(data, reference_)), "");
+  EXPECT_EQ(result_differences(data, reference_), "");
 }
 
 TEST_F(BatchRunTest, CommandLineMistakes) {

@@ -24,16 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
 class SlurmTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     skip_reason_ = SlurmCluster::unavailable_reason();
+    if (skip_reason_.empty() && find_program("timeout").empty()) skip_reason_ = "timeout not found";
     if (!skip_reason_.empty()) return;
     dir_ = std::make_unique<TempDir>();
     // The job runs on the node as the test's user: everything must be readable there.
@@ -72,8 +67,11 @@ class SlurmTest : public ::testing::Test {
     return data;
   }
 
+  // Bounded: a cluster that stops scheduling must not hang the test.
   static ProcessResult batch(const std::vector<std::string>& arguments) {
-    return run_process(QUARROW_BATCH_BINARY, arguments);
+    std::vector<std::string> bounded = {"300", QUARROW_BATCH_BINARY};
+    bounded.insert(bounded.end(), arguments.begin(), arguments.end());
+    return run_process(find_program("timeout"), bounded);
   }
 
   // Waits (bounded) until the queue is empty.
@@ -107,7 +105,7 @@ TEST_F(SlurmTest, ArrayWithWaitEqualsOneRun) {
   const ProcessResult result = batch({"slurm", models(), data, "--shards", "4", "--wait"});
   EXPECT_EQ(result.exit_code, reference_exit_) << result.out << result.err;
   EXPECT_EQ(reference_exit_, 1);  // the undecodable image
-  EXPECT_EQ(joined(result_differences(data, reference_)), "");
+  EXPECT_EQ(result_differences(data, reference_), "");
   EXPECT_TRUE(std::regex_search(result.out, std::regex("array job [0-9]+ \\(tasks 0-3\\)")))
       << result.out;
   EXPECT_NE(result.out.find("squeue -j "), std::string::npos);
@@ -129,7 +127,7 @@ TEST_F(SlurmTest, MergeJobRunsAfterTheArray) {
                                 std::regex("array job ([0-9]+)[^]*merge as job ([0-9]+)")))
       << result.out;
   ASSERT_TRUE(queue_drains(120)) << "jobs still queued";
-  EXPECT_EQ(joined(result_differences(data, reference_)), "");
+  EXPECT_EQ(result_differences(data, reference_), "");
   const std::string merge_log = read_file(data + "/batch/logs/merge-" + ids[2].str() + ".out");
   EXPECT_NE(merge_log.find("Merged the shards"), std::string::npos) << merge_log;
   EXPECT_NE(merge_log.find("could not analyse every image"), std::string::npos) << merge_log;
@@ -147,7 +145,7 @@ TEST_F(SlurmTest, FailedTaskIsRequeuedOnce) {
   const ProcessResult result =
       batch({"slurm", "--quarrow", wrapper, models(), data, "--shards", "2", "--wait"});
   EXPECT_EQ(result.exit_code, reference_exit_) << result.out << result.err;
-  EXPECT_EQ(joined(result_differences(data, reference_)), "");
+  EXPECT_EQ(result_differences(data, reference_), "");
   int requeued = 0;
   for (const auto& entry : fs::directory_iterator(data + "/batch/logs")) {
     if (entry.path().filename().string().rfind("slurm-", 0) != 0) continue;
