@@ -1,8 +1,10 @@
 // Images per second of one quarrow process against `quarrow-batch run
 // --jobs J` on the same 200 panoramas with the default models, in the same
-// run: the two are interleaved and repeated, so that a machine busy with
-// other work weighs on both alike. Prints each round, the medians and the
-// load average before and after.
+// run: the runs are interleaved and repeated, so that a machine busy with
+// other work weighs on all alike. One quarrow runs twice per round: as it
+// is, and with OMP_WAIT_POLICY=passive (on a loaded machine libgomp's
+// spinning idle threads otherwise take time from the working one). Prints
+// each round, the medians and the load average before and after.
 //
 // usage: bench_batch [models_folder] [images] [rounds] [jobs]
 //   defaults: the repository's models/default, 200, 3, 2
@@ -55,8 +57,9 @@ void make_data_folder(const std::string& data, int images) {
   json << "]}\n";
 }
 
-// Wall seconds of one run of `argv` with its output discarded; its exit code in `code`.
-double timed_run(const std::vector<std::string>& argv, int& code) {
+// Wall seconds of one run of `argv` with its output discarded and
+// OMP_WAIT_POLICY set to `wait_policy` unless that is empty; its exit code in `code`.
+double timed_run(const std::vector<std::string>& argv, const char* wait_policy, int& code) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -65,6 +68,7 @@ double timed_run(const std::vector<std::string>& argv, int& code) {
   if (pid == 0) {
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
+    if (*wait_policy) ::setenv("OMP_WAIT_POLICY", wait_policy, 1);
     ::execv(args[0], args.data());
     ::_exit(127);
   }
@@ -109,26 +113,35 @@ int main(int argc, char** argv) {
 
   std::cout << "CPUs: " << ::sysconf(_SC_NPROCESSORS_ONLN) << "; load average before: "
             << load_average() << std::endl;
-  std::vector<double> single_rates;
-  std::vector<double> sharded_rates;
+  struct Variant {
+    std::string name;
+    std::string data;
+    std::vector<std::string> argv;
+    const char* wait_policy;
+    std::vector<double> rates;
+  };
+  std::vector<Variant> variants = {
+      {"quarrow", single, {QUARROW_BINARY, models, single}, "", {}},
+      {"quarrow, OMP_WAIT_POLICY=passive", single, {QUARROW_BINARY, models, single}, "passive", {}},
+      {"quarrow-batch run --jobs " + jobs, sharded,
+       {QUARROW_BATCH_BINARY, "run", models, sharded, "--shards", jobs, "--jobs", jobs}, "", {}},
+  };
   bool ok = true;
   for (int round = 0; round < rounds; ++round) {
-    int code = 0;
-    const double one = timed_run({QUARROW_BINARY, models, single}, code);
-    ok = ok && code == 0;
-    const double many = timed_run({QUARROW_BATCH_BINARY, "run", models, sharded, "--shards", jobs,
-                                   "--jobs", jobs},
-                                  code);
-    ok = ok && code == 0;
-    single_rates.push_back(images / one);
-    sharded_rates.push_back(images / many);
-    std::printf("round %d: quarrow %.2f images/s (%.1f s), quarrow-batch run --jobs %s %.2f images/s (%.1f s)\n",
-                round + 1, images / one, one, jobs.c_str(), images / many, many);
-    std::fflush(stdout);
+    for (Variant& variant : variants) {
+      int code = 0;
+      const double seconds = timed_run(variant.argv, variant.wait_policy, code);
+      ok = ok && code == 0;
+      variant.rates.push_back(images / seconds);
+      std::printf("round %d: %-36s %6.2f images/s (%6.1f s), load %s\n", round + 1,
+                  variant.name.c_str(), images / seconds, seconds, load_average().c_str());
+      std::fflush(stdout);
+    }
   }
-  std::printf("median: quarrow %.2f images/s, quarrow-batch run --jobs %s %.2f images/s (x%.2f)\n",
-              median(single_rates), jobs.c_str(), median(sharded_rates),
-              median(sharded_rates) / median(single_rates));
+  for (const Variant& variant : variants) {
+    std::printf("median: %-36s %6.2f images/s (x%.2f of plain quarrow)\n", variant.name.c_str(),
+                median(variant.rates), median(variant.rates) / median(variants[0].rates));
+  }
   std::cout << "load average after: " << load_average() << std::endl;
 
   const bool same = [&] {
