@@ -136,6 +136,22 @@ Status NodeAttrs::get_type_list(const std::string& name, std::vector<DataType>* 
   return Status::ok();
 }
 
+Status NodeAttrs::get_func(const std::string& name, const tensorflow::NameAttrList** out) const {
+  const AttrValue* v = nullptr;
+  QTF_RETURN_IF_ERROR(lookup(*this, name, AttrValue::kFunc, &v));
+  *out = &v->func();
+  return Status::ok();
+}
+
+Status NodeAttrs::get_func_list(const std::string& name,
+                                std::vector<const tensorflow::NameAttrList*>* out) const {
+  const AttrValue* v = nullptr;
+  QTF_RETURN_IF_ERROR(lookup(*this, name, AttrValue::kList, &v));
+  out->clear();
+  for (const auto& f : v->list().func()) out->push_back(&f);
+  return Status::ok();
+}
+
 int64_t NodeAttrs::int_or(const std::string& name, int64_t fallback) const {
   const AttrValue* v = find(name);
   return v != nullptr && v->value_case() == AttrValue::kI ? v->i() : fallback;
@@ -157,6 +173,14 @@ std::string NodeAttrs::string_or(const std::string& name, const std::string& fal
 }
 
 // ---------------------------------------------------------- OpKernelContext
+
+Tensor OpKernelContext::take_input(int i) {
+  if (movable_inputs_ == nullptr) return inputs_[static_cast<size_t>(i)];
+  Tensor& slot = (*movable_inputs_)[static_cast<size_t>(i)];
+  Tensor taken = std::move(slot);
+  slot = Tensor();  // a moved-from Tensor keeps its dtype; make it plainly empty
+  return taken;
+}
 
 Tensor& OpKernelContext::allocate_output(int i, DataType dtype, Shape shape) {
   Tensor& slot = (*outputs_)[static_cast<size_t>(i)];

@@ -37,6 +37,11 @@ class NodeAttrs {
   Status get_type(const std::string& name, DataType* out) const;
   Status get_int_list(const std::string& name, std::vector<int64_t>* out) const;
   Status get_type_list(const std::string& name, std::vector<DataType>* out) const;
+  // Function-valued attrs (`func`, `list(func)`), as the control-flow ops name
+  // their branches and bodies.
+  Status get_func(const std::string& name, const tensorflow::NameAttrList** out) const;
+  Status get_func_list(const std::string& name,
+                       std::vector<const tensorflow::NameAttrList*>* out) const;
   // Same, with a value used when the attr is absent.
   int64_t int_or(const std::string& name, int64_t fallback) const;
   float float_or(const std::string& name, float fallback) const;
@@ -56,9 +61,15 @@ class OpKernelContext {
  public:
   OpKernelContext(const std::vector<Tensor>& inputs, std::vector<Tensor>* outputs)
       : inputs_(inputs), outputs_(outputs) {}
+  // Inputs the kernel may take over (`take_input`), as the executor gives them.
+  OpKernelContext(std::vector<Tensor>* inputs, std::vector<Tensor>* outputs)
+      : inputs_(*inputs), movable_inputs_(inputs), outputs_(outputs) {}
 
   int num_inputs() const { return static_cast<int>(inputs_.size()); }
   const Tensor& input(int i) const { return inputs_[static_cast<size_t>(i)]; }
+  // Input i handed over, so a callee (a loop body) can own it alone; input(i)
+  // is invalid afterwards. A copy when the inputs are not the kernel's to take.
+  Tensor take_input(int i);
   int num_outputs() const { return static_cast<int>(outputs_->size()); }
   void set_output(int i, Tensor t) { (*outputs_)[static_cast<size_t>(i)] = std::move(t); }
   // New tensor stored as output i and returned for filling.
@@ -66,6 +77,7 @@ class OpKernelContext {
 
  private:
   const std::vector<Tensor>& inputs_;
+  std::vector<Tensor>* movable_inputs_ = nullptr;
   std::vector<Tensor>* outputs_;
 };
 

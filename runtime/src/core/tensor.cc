@@ -1,4 +1,4 @@
-// Tensor storage: aligned buffers, borrowed buffers, strings and resources.
+// Tensor storage: aligned buffers, borrowed buffers, strings, resources and variants.
 #include "core/tensor.h"
 
 #include "core/buffer_cache.h"
@@ -148,6 +148,13 @@ Tensor Tensor::resource(std::shared_ptr<Variable> variable) {
   return t;
 }
 
+Tensor Tensor::variant(std::shared_ptr<VariantValue> value) {
+  Tensor t;
+  t.dtype_ = TF_VARIANT;
+  t.variant_ = std::move(value);
+  return t;
+}
+
 Tensor Tensor::reshaped(Shape shape) const {
   if (qtf::num_elements(shape) != num_elements()) return Tensor();
   Tensor t = *this;
@@ -157,6 +164,7 @@ Tensor Tensor::reshaped(Shape shape) const {
 
 bool Tensor::is_sole_owner() const {
   if (strings_) return strings_.use_count() == 1;
+  if (variant_) return variant_.use_count() == 1;
   if (storage_ && std::get_deleter<AlignedFree>(storage_) != nullptr) {
     return storage_.use_count() == 1;
   }

@@ -2,8 +2,9 @@
 //
 // Numeric and bool tensors own a 64-byte-aligned buffer (or borrow a caller's
 // buffer with a release callback). String tensors hold std::string elements.
-// Resource tensors are scalars holding a handle to a variable. Copies share
-// the buffer; `is_sole_owner` lets elementwise kernels write in place.
+// Resource tensors are scalars holding a handle to a variable; variant
+// tensors are scalars holding an opaque value (a TensorList...). Copies share
+// the buffer or value; `is_sole_owner` lets kernels write in place.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,15 @@ int64_t num_elements(const Shape& shape);
 
 struct Variable;  // resource variable, defined by the executor
 
+// The value of a variant tensor. Copies of the tensor share it, so a kernel
+// changes it only while its tensor `is_sole_owner`, and clones it otherwise.
+class VariantValue {
+ public:
+  virtual ~VariantValue() = default;
+  virtual std::string type_name() const = 0;
+  virtual std::shared_ptr<VariantValue> clone() const = 0;
+};
+
 class Tensor {
  public:
   Tensor() = default;
@@ -42,6 +52,7 @@ class Tensor {
                        std::function<void()> release);
   static Tensor strings(Shape shape, std::vector<std::string> values);
   static Tensor resource(std::shared_ptr<Variable> variable);
+  static Tensor variant(std::shared_ptr<VariantValue> value);
 
   bool valid() const { return dtype_ != 0; }
   DataType dtype() const { return dtype_; }
@@ -58,6 +69,7 @@ class Tensor {
   const std::vector<std::string>& string_values() const { return *strings_; }
   std::vector<std::string>& mutable_string_values() { return *strings_; }
   const std::shared_ptr<Variable>& variable() const { return variable_; }
+  VariantValue* variant_value() const { return variant_.get(); }
 
   // Same buffer seen with another shape of the same element count.
   Tensor reshaped(Shape shape) const;
@@ -73,6 +85,7 @@ class Tensor {
   std::shared_ptr<void> storage_;  // keeps data_ alive
   std::shared_ptr<std::vector<std::string>> strings_;
   std::shared_ptr<Variable> variable_;
+  std::shared_ptr<VariantValue> variant_;
 };
 
 }  // namespace qtf

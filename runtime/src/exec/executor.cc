@@ -37,29 +37,29 @@ Status check_feeds(const Plan& plan, const std::vector<Tensor>& feeds) {
   return Status::ok();
 }
 
-Status run_steps(const Plan& plan, std::vector<Tensor>& slots) {
+}  // namespace
+
+Status Frame::run_steps(const Plan& plan) {
   const Body& body = *plan.body;
-  std::vector<Tensor> inputs;
-  std::vector<Tensor> outputs;
   for (const Step& step : plan.steps) {
-    inputs.clear();
+    inputs_.clear();
     for (size_t k = 0; k < step.inputs.size(); ++k) {
-      Tensor& value = slots[static_cast<size_t>(step.inputs[k])];
+      Tensor& value = slots_[static_cast<size_t>(step.inputs[k])];
       if (!value.valid()) {
         return internal_error("Input " + std::to_string(k) + " of " + body.where(step.node) +
                               " was not produced by its source node");
       }
       if (step.last_use[k]) {
-        inputs.push_back(std::move(value));
+        inputs_.push_back(std::move(value));
         value = Tensor();
       } else {
-        inputs.push_back(value);
+        inputs_.push_back(value);
       }
     }
-    outputs.assign(static_cast<size_t>(step.num_outputs), Tensor());
+    outputs_.assign(static_cast<size_t>(step.num_outputs), Tensor());
     Status s;
     if (step.kernel != nullptr) {
-      OpKernelContext ctx(inputs, &outputs);
+      OpKernelContext ctx(&inputs_, &outputs_);
       StepRecorder* recorder = step_recorder();
       if (recorder == nullptr) {
         s = step.kernel->compute(ctx);
@@ -71,47 +71,67 @@ Status run_steps(const Plan& plan, std::vector<Tensor>& slots) {
         recorder->record(node.name, node.def != nullptr ? node.def->op() : std::string(), ms);
       }
     } else {
-      const Plan& callee = *step.callee->plan;
-      s = run_plan(callee, std::move(inputs), &outputs);
-      inputs = std::vector<Tensor>();
+      s = step.frame->run(*step.callee->plan, &inputs_, &outputs_);
     }
     if (!s.is_ok()) return annotate(s, body, step.node);
     const auto& types = body.node(step.node).outputs.types;
     for (int k = 0; k < step.num_outputs; ++k) {
-      Tensor& out = outputs[static_cast<size_t>(k)];
+      Tensor& out = outputs_[static_cast<size_t>(k)];
       if (out.valid() && types[static_cast<size_t>(k)] != 0 &&
           out.dtype() != types[static_cast<size_t>(k)]) {
         return internal_error(body.where(step.node) + " produced " + dtype_name(out.dtype()) +
                               " for output " + std::to_string(k) + ", declared " +
                               dtype_name(types[static_cast<size_t>(k)]));
       }
-      slots[static_cast<size_t>(step.first_output + k)] = std::move(out);
+      slots_[static_cast<size_t>(step.first_output + k)] = std::move(out);
+      out = Tensor();
     }
-    for (int slot : step.unread_outputs) slots[static_cast<size_t>(slot)] = Tensor();
+    for (int slot : step.unread_outputs) slots_[static_cast<size_t>(slot)] = Tensor();
   }
   return Status::ok();
 }
 
-}  // namespace
+void Frame::clear() {
+  for (Tensor& t : slots_) t = Tensor();
+  inputs_.clear();
+  outputs_.clear();
+}
+
+Status Frame::run(const Plan& plan, std::vector<Tensor>* feeds, std::vector<Tensor>* fetches) {
+  Status s = check_feeds(plan, *feeds);
+  if (!s.is_ok()) {
+    feeds->clear();
+    return s;
+  }
+  slots_.resize(static_cast<size_t>(plan.num_slots));
+  for (size_t i = 0; i < feeds->size(); ++i) {
+    slots_[static_cast<size_t>(plan.feed_slots[i])] = std::move((*feeds)[i]);
+  }
+  feeds->clear();
+  s = run_steps(plan);
+  fetches->clear();
+  for (size_t i = 0; s.is_ok() && i < plan.fetch_slots.size(); ++i) {
+    Tensor& value = slots_[static_cast<size_t>(plan.fetch_slots[i])];
+    if (!value.valid()) {
+      s = internal_error("Fetched value in slot " + std::to_string(plan.fetch_slots[i]) +
+                         " was not produced");
+    } else if (i < plan.fetch_moves.size() && plan.fetch_moves[i]) {
+      fetches->push_back(std::move(value));
+      value = Tensor();
+    } else {
+      fetches->push_back(value);
+    }
+  }
+  // Values left behind (an error midway, values fetched twice) go now, so the
+  // fetched ones are the caller's alone and nothing lingers until the next run.
+  clear();
+  if (!s.is_ok()) fetches->clear();
+  return s;
+}
 
 Status run_plan(const Plan& plan, std::vector<Tensor> feeds, std::vector<Tensor>* fetches) {
-  QTF_RETURN_IF_ERROR(check_feeds(plan, feeds));
-  std::vector<Tensor> slots(static_cast<size_t>(plan.num_slots));
-  for (size_t i = 0; i < feeds.size(); ++i) {
-    slots[static_cast<size_t>(plan.feed_slots[i])] = std::move(feeds[i]);
-  }
-  feeds.clear();
-  QTF_RETURN_IF_ERROR(run_steps(plan, slots));
-  fetches->clear();
-  fetches->reserve(plan.fetch_slots.size());
-  for (int slot : plan.fetch_slots) {
-    const Tensor& value = slots[static_cast<size_t>(slot)];
-    if (!value.valid()) {
-      return internal_error("Fetched value in slot " + std::to_string(slot) + " was not produced");
-    }
-    fetches->push_back(value);
-  }
-  return Status::ok();
+  Frame frame;
+  return frame.run(plan, &feeds, fetches);
 }
 
 }  // namespace qtf

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "core/function_library.h"
 #include "core/status.h"
 #include "exec/plan.h"
 #include "exec/variable.h"
@@ -15,7 +16,7 @@
 
 namespace qtf {
 
-class FunctionRuntime {
+class FunctionRuntime : public FunctionLibrary {
  public:
   explicit FunctionRuntime(const Graph& graph) : graph_(graph) {}
 
@@ -25,6 +26,9 @@ class FunctionRuntime {
   // The instance of `function` for the call attrs `attrs`, made on first use.
   Status instantiate(const tensorflow::FunctionDef& function, const AttrMap& attrs,
                      const FunctionInstance** out);
+  // For kernels that call functions (If, While...): a handle with its own frame.
+  Status instantiate(const tensorflow::NameAttrList& func,
+                     std::unique_ptr<FunctionHandle>* out) override;
 
  private:
   const Graph& graph_;

@@ -2,7 +2,9 @@
 
 #include <unordered_map>
 
+#include "core/function_library.h"
 #include "exec/conv_fusion_pass.h"
+#include "exec/executor.h"
 #include "exec/function_runtime.h"
 #include "exec/op_census.h"
 
@@ -57,6 +59,7 @@ Status BodyInstance::prepare(int index) {
       return unimplemented("No kernel for op '" + op + "' (" + body_->where(index) + ")");
     }
     ResourceScope scope(&runtime_->resources());
+    FunctionLibraryScope library(runtime_);
     QTF_RETURN_IF_ERROR(factory(NodeAttrs(node.name, op, node.def->attr()), &kernels_[i]));
     if (!kernels_[i]) return internal_error("Kernel factory for '" + op + "' made no kernel");
   }
@@ -78,17 +81,17 @@ Status BodyInstance::order_nodes(const std::vector<ValueRef>& feeds,
   }
   enum : uint8_t { kNew, kOpen, kDone };
   std::vector<uint8_t> state(body.nodes().size(), kNew);
-  struct Frame {
+  struct Pending {
     int node;
     size_t next;  // next dependency to visit: data inputs, then control inputs
   };
-  std::vector<Frame> stack;
+  std::vector<Pending> stack;
   auto visit = [&](int root) -> Status {
     if (state[static_cast<size_t>(root)] != kNew) return Status::ok();
-    stack.push_back(Frame{root, 0});
+    stack.push_back(Pending{root, 0});
     state[static_cast<size_t>(root)] = kOpen;
     while (!stack.empty()) {
-      Frame& top = stack.back();
+      Pending& top = stack.back();
       const BodyNode& node = body.node(top.node);
       const size_t n_data = node.inputs.size();
       const size_t n_all = n_data + node.control_inputs.size();
@@ -115,7 +118,7 @@ Status BodyInstance::order_nodes(const std::vector<ValueRef>& feeds,
       }
       if (state[c] == kNew) {
         state[c] = kOpen;
-        stack.push_back(Frame{child, 0});
+        stack.push_back(Pending{child, 0});
       }
     }
     return Status::ok();
@@ -173,6 +176,7 @@ Status BodyInstance::make_plan(const std::vector<ValueRef>& feeds,
     step.node = index;
     step.kernel = kernels_[static_cast<size_t>(index)].get();
     step.callee = callees_[static_cast<size_t>(index)];
+    if (step.callee != nullptr) step.frame = std::make_shared<Frame>();
     step.first_output = plan->num_slots;
     step.num_outputs = static_cast<int>(node.outputs.types.size());
     first_slot[static_cast<size_t>(index)] = plan->num_slots;
@@ -206,6 +210,12 @@ Status BodyInstance::make_plan(const std::vector<ValueRef>& feeds,
     int slot = 0;
     QTF_RETURN_IF_ERROR(slot_of(ref, &slot));
     plan->fetch_slots.push_back(slot);
+  }
+  plan->fetch_moves.assign(plan->fetch_slots.size(), 1);
+  for (size_t i = 0; i < plan->fetch_slots.size(); ++i) {
+    for (size_t j = i + 1; j < plan->fetch_slots.size(); ++j) {
+      if (plan->fetch_slots[j] == plan->fetch_slots[i]) plan->fetch_moves[i] = 0;
+    }
   }
 
   QTF_RETURN_IF_ERROR(fuse_conv_chains(plan.get()));

@@ -18,11 +18,13 @@ namespace qtf {
 
 class FunctionRuntime;
 struct FunctionInstance;
+class Frame;
 
 struct Step {
   int node = -1;
   OpKernel* kernel = nullptr;                // a plain op
   const FunctionInstance* callee = nullptr;  // a function call
+  std::shared_ptr<Frame> frame;              // where the call runs, reused each time
   std::vector<int> inputs;                   // slots read
   std::vector<uint8_t> last_use;             // per input: this read is the slot's last
   int first_output = 0;                      // outputs go to consecutive slots
@@ -43,6 +45,7 @@ struct Plan {
   std::vector<int> feed_slots;  // feed i lives in slot feed_slots[i]
   std::vector<FeedCheck> feed_checks;
   std::vector<int> fetch_slots;
+  std::vector<uint8_t> fetch_moves;  // per fetch: the last fetch of its slot, so it may move
   std::vector<Step> steps;
   std::vector<std::unique_ptr<OpKernel>> fused_kernels;  // kernels of steps made by fusion
 };
@@ -76,6 +79,7 @@ class BodyInstance {
 struct FunctionInstance {
   std::unique_ptr<BodyInstance> instance;
   std::unique_ptr<Plan> plan;
+  std::vector<DataType> arg_types;
 };
 
 }  // namespace qtf

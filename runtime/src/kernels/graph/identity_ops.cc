@@ -1,6 +1,10 @@
 // Identity, IdentityN and NoOp: pass values through unchanged (sharing their
-// buffers), or do nothing but order other nodes through control inputs.
+// buffers), or do nothing but order other nodes through control inputs. The
+// ops that only matter to gradients or to graph rewriting (StopGradient,
+// PreventGradient, Snapshot) are identities too, and EnsureShape is one that
+// checks the shape first.
 #include "core/kernel.h"
+#include "graph/tensor_proto.h"
 
 namespace qtf {
 namespace {
@@ -14,6 +18,31 @@ class IdentityKernel : public OpKernel {
   }
 };
 
+class EnsureShapeKernel : public OpKernel {
+ public:
+  EnsureShapeKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
+    const tensorflow::AttrValue* shape = attrs.find("shape");
+    if (shape == nullptr || shape->value_case() != tensorflow::AttrValue::kShape) {
+      *status = invalid_argument(where_ + "attr 'shape' is missing");
+      return;
+    }
+    expected_ = partial_shape_from_proto(shape->shape());
+  }
+  Status compute(OpKernelContext& ctx) override {
+    const Tensor& x = ctx.input(0);
+    if (!expected_.is_compatible_with(x.shape())) {
+      return invalid_argument(where_ + "Shape of tensor " + shape_string(x.shape()) +
+                              " is not compatible with expected shape " + expected_.to_string() + ".");
+    }
+    ctx.set_output(0, x);
+    return Status::ok();
+  }
+
+ private:
+  std::string where_;
+  PartialShape expected_;
+};
+
 class NoOpKernel : public OpKernel {
  public:
   NoOpKernel(const NodeAttrs&, Status*) {}
@@ -25,6 +54,10 @@ class NoOpKernel : public OpKernel {
 QTF_REGISTER_KERNEL("Identity", IdentityKernel);
 QTF_REGISTER_KERNEL("IdentityN", IdentityKernel);
 QTF_REGISTER_KERNEL("NoOp", NoOpKernel);
+QTF_REGISTER_KERNEL("StopGradient", IdentityKernel);
+QTF_REGISTER_KERNEL("PreventGradient", IdentityKernel);
+QTF_REGISTER_KERNEL("Snapshot", IdentityKernel);
+QTF_REGISTER_KERNEL("EnsureShape", EnsureShapeKernel);
 
 QTF_REGISTER_OP_DEF(R"pb(
   name: "Identity"
@@ -40,5 +73,31 @@ QTF_REGISTER_OP_DEF(R"pb(
 
 QTF_REGISTER_OP_DEF(R"pb(
   name: "NoOp")pb");
+
+QTF_REGISTER_OP_DEF(R"pb(
+  name: "StopGradient"
+  input_arg { name: "input" type_attr: "T" }
+  output_arg { name: "output" type_attr: "T" }
+  attr { name: "T" type: "type" })pb");
+
+QTF_REGISTER_OP_DEF(R"pb(
+  name: "PreventGradient"
+  input_arg { name: "input" type_attr: "T" }
+  output_arg { name: "output" type_attr: "T" }
+  attr { name: "T" type: "type" }
+  attr { name: "message" type: "string" default_value { s: "" } })pb");
+
+QTF_REGISTER_OP_DEF(R"pb(
+  name: "Snapshot"
+  input_arg { name: "input" type_attr: "T" }
+  output_arg { name: "output" type_attr: "T" }
+  attr { name: "T" type: "type" })pb");
+
+QTF_REGISTER_OP_DEF(R"pb(
+  name: "EnsureShape"
+  input_arg { name: "input" type_attr: "T" }
+  output_arg { name: "output" type_attr: "T" }
+  attr { name: "shape" type: "shape" }
+  attr { name: "T" type: "type" })pb");
 
 }  // namespace qtf
