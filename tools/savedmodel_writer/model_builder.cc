@@ -84,6 +84,18 @@ struct ModelBuilder::Impl {
   struct NodeInfo {
     std::vector<std::string> refs;
     std::vector<tensorflow::DataType> types;
+    int scope = 0;  // 0: the signature function; else the library function being built
+  };
+  // A library function under construction.
+  struct Scope {
+    int id = 0;
+    std::string name;
+    std::vector<std::pair<std::string, tensorflow::DataType>> args;
+    std::vector<tensorflow::NodeDef> body;
+    std::set<std::string> names;
+  };
+  struct Signature {
+    std::vector<tensorflow::DataType> args, results;
   };
 
   WriterOptions options;
@@ -91,13 +103,29 @@ struct ModelBuilder::Impl {
   std::vector<NodeInfo> nodes;
   std::set<std::string> arg_names;
   std::set<std::string> input_names, variable_names, output_names;
+  std::vector<Scope> scopes;  // open functions, innermost last
+  int next_scope = 1;
+  std::map<std::string, Signature> functions;  // finished ones
   qtf::Status status;
+
+  int scope() const { return scopes.empty() ? 0 : scopes.back().id; }
+  std::vector<tensorflow::NodeDef>& body() { return scopes.empty() ? net.body : scopes.back().body; }
+  std::set<std::string>& names() { return scopes.empty() ? net.body_names : scopes.back().names; }
+  bool at_top(const char* what) {
+    if (scopes.empty()) return true;
+    fail(std::string(what) + " inside function '" + scopes.back().name + "': only the network has them");
+    return false;
+  }
+  // Fills a missing type-list attr of an output (If's `Tout`) from the
+  // results of a function the node calls.
+  void infer_result_types(const tensorflow::OpDef& def, AttrMap* given) const;
 
   Output fail(const std::string& message) {
     if (status.is_ok()) status = qtf::invalid_argument(message);
     return Output{};
   }
   Output add_node(NodeInfo info) {
+    info.scope = scope();
     nodes.push_back(std::move(info));
     return Output{static_cast<int>(nodes.size()) - 1, 0};
   }
@@ -129,7 +157,7 @@ TF_DataType ModelBuilder::dtype(Output value) const {
 
 Output ModelBuilder::input(const std::string& name, TF_DataType dtype, const Shape& shape) {
   Impl& m = *impl_;
-  if (!m.status.is_ok()) return Output{};
+  if (!m.status.is_ok() || !m.at_top("an input")) return Output{};
   if (name.empty()) return m.fail("input name must not be empty");
   if (!m.input_names.insert(name).second) return m.fail("input '" + name + "' added twice");
   for (int64_t d : shape) {
@@ -152,7 +180,7 @@ Output ModelBuilder::input(const std::string& name, TF_DataType dtype, const Sha
 
 Output ModelBuilder::variable(const std::string& name, TensorValue value) {
   Impl& m = *impl_;
-  if (!m.status.is_ok()) return Output{};
+  if (!m.status.is_ok() || !m.at_top("a variable")) return Output{};
   if (!valid_node_name(name) || name.find("//") != std::string::npos || name.back() == '/') {
     return m.fail("invalid variable name '" + name + "'");
   }
@@ -219,9 +247,14 @@ Output ModelBuilder::Impl::add_op(const std::string& op, const std::vector<Outpu
   if (def == nullptr) return fail("unknown op '" + op + "': no op definition in the runtime");
   for (size_t k = 0; k < inputs.size(); ++k) {
     if (!valid(inputs[k])) return fail(what + ": input " + std::to_string(k) + " is invalid");
+    if (nodes[static_cast<size_t>(inputs[k].node)].scope != scope()) {
+      return fail(what + ": input " + std::to_string(k) +
+                  " belongs to another function; pass it in as an argument");
+    }
   }
   AttrMap given;
   for (const auto& [key, value] : attrs) given[key] = value;
+  infer_result_types(*def, &given);
 
   // How many inputs each input arg takes; at most one list arg may be open.
   const int nargs = def->input_arg_size();
@@ -284,10 +317,10 @@ Output ModelBuilder::Impl::add_op(const std::string& op, const std::vector<Outpu
 
   std::string node_name;
   if (name.empty()) {
-    node_name = unique_name(op, &net.body_names);
+    node_name = unique_name(op, &names());
   } else if (!valid_node_name(name)) {
     return fail(what + ": invalid node name");
-  } else if (!net.body_names.insert(name).second) {
+  } else if (!names().insert(name).second) {
     return fail(what + ": node name already used");
   } else {
     node_name = name;
@@ -302,13 +335,137 @@ Output ModelBuilder::Impl::add_op(const std::string& op, const std::vector<Outpu
   for (const Output& in : inputs) node.add_input(ref(in));
   *node.mutable_attr() = given;
   strip_default_attrs(*def, node.mutable_attr());
-  net.body.push_back(std::move(node));
+  body().push_back(std::move(node));
   // An op without outputs (e.g. NoOp) still gets a handle, for error reporting.
   if (info.refs.empty()) {
     nodes.push_back(std::move(info));
     return Output{static_cast<int>(nodes.size()) - 1, 0};
   }
   return add_node(std::move(info));
+}
+
+void ModelBuilder::Impl::infer_result_types(const tensorflow::OpDef& def, AttrMap* given) const {
+  const tensorflow::NameAttrList* callee = nullptr;
+  for (const auto& kv : *given) {
+    if (kv.second.value_case() == tensorflow::AttrValue::kFunc) callee = &kv.second.func();
+    if (kv.second.has_list() && kv.second.list().func_size() > 0) callee = &kv.second.list().func(0);
+    if (callee != nullptr) break;
+  }
+  if (callee == nullptr) return;
+  const auto fn = functions.find(callee->name());
+  if (fn == functions.end()) return;
+  for (const auto& arg : def.output_arg()) {
+    if (arg.type_list_attr().empty() || given->find(arg.type_list_attr()) != given->end()) continue;
+    tensorflow::AttrValue list;
+    list.mutable_list();
+    for (auto t : fn->second.results) list.mutable_list()->add_type(t);
+    (*given)[arg.type_list_attr()] = list;
+  }
+}
+
+std::vector<Output> ModelBuilder::begin_function(const std::string& name, const std::vector<FunctionArg>& args) {
+  Impl& m = *impl_;
+  if (!m.status.is_ok()) return {};
+  if (!valid_node_name(name) || name.find('/') != std::string::npos) {
+    m.fail("invalid function name '" + name + "'");
+    return {};
+  }
+  bool open = false;
+  for (const auto& s : m.scopes) open = open || s.name == name;
+  if (open || m.functions.count(name) > 0) {
+    m.fail("function '" + name + "' defined twice");
+    return {};
+  }
+  Impl::Scope scope;
+  scope.id = m.next_scope++;
+  scope.name = name;
+  m.scopes.push_back(std::move(scope));
+  std::set<std::string> arg_names;
+  std::vector<Output> out;
+  for (const FunctionArg& arg : args) {
+    const std::string arg_name = argument_name(arg.name);
+    if (!arg_names.insert(arg_name).second) {
+      m.fail("function '" + name + "': two arguments named '" + arg_name + "'");
+      return {};
+    }
+    m.scopes.back().args.emplace_back(arg_name, static_cast<tensorflow::DataType>(arg.dtype));
+    out.push_back(m.add_node({{arg_name}, {static_cast<tensorflow::DataType>(arg.dtype)}}));
+  }
+  // Body nodes may not take an argument's name.
+  m.scopes.back().names = arg_names;
+  return out;
+}
+
+tensorflow::AttrValue ModelBuilder::end_function(const std::vector<std::pair<std::string, Output>>& results,
+                                                 const Attrs& attrs) {
+  Impl& m = *impl_;
+  tensorflow::AttrValue call;
+  if (!m.status.is_ok()) return call;
+  if (m.scopes.empty()) {
+    m.fail("end_function without begin_function");
+    return call;
+  }
+  Impl::Scope& scope = m.scopes.back();
+  tensorflow::FunctionDef f;
+  auto* sig = f.mutable_signature();
+  sig->set_name(scope.name);
+  for (const auto& [arg_name, type] : scope.args) {
+    auto* arg = sig->add_input_arg();
+    arg->set_name(arg_name);
+    arg->set_type(type);
+  }
+  Impl::Signature signature;
+  for (const auto& a : scope.args) signature.args.push_back(a.second);
+  std::set<std::string> out_names;
+  for (const auto& [result_name, value] : results) {
+    if (!m.valid(value) || m.nodes[static_cast<size_t>(value.node)].scope != scope.id) {
+      m.fail("function '" + scope.name + "': result '" + result_name + "' is not a value of the function");
+      return call;
+    }
+    const std::string out_name = argument_name(result_name);
+    if (!out_names.insert(out_name).second) {
+      m.fail("function '" + scope.name + "': two results named '" + out_name + "'");
+      return call;
+    }
+    const tensorflow::DataType type = m.type_of(value);
+    const std::string& ref = m.ref(value);
+    if (ref.find(':') == std::string::npos) {
+      (*f.mutable_ret())[out_name] = ref;  // an argument, returned as it is
+    } else {
+      const std::string id = unique_name(result_name, &scope.names);
+      tensorflow::NodeDef identity;
+      identity.set_name(id);
+      identity.set_op("Identity");
+      identity.add_input(ref);
+      (*identity.mutable_attr())["T"] = qsm::type(static_cast<TF_DataType>(type));
+      scope.body.push_back(std::move(identity));
+      (*f.mutable_ret())[out_name] = id + ":output:0";
+    }
+    auto* out = sig->add_output_arg();
+    out->set_name(out_name);
+    out->set_type(type);
+    signature.results.push_back(type);
+  }
+  bool stateful = false;
+  for (tensorflow::NodeDef& n : scope.body) {
+    const tensorflow::OpDef* def = find_op_def(n.op());
+    const bool has_effect = def != nullptr && def->is_stateful();
+    stateful = stateful || has_effect;
+    // As TensorFlow's automatic control dependencies do, an op run only for
+    // its effect (Assert) is a control result, so a call runs it.
+    if (has_effect && def->output_arg_size() == 0) {
+      sig->add_control_output(n.name());
+      (*f.mutable_control_ret())[n.name()] = n.name();
+    }
+    *f.add_node_def() = std::move(n);
+  }
+  sig->set_is_stateful(stateful);
+  for (const auto& [key, value] : attrs) (*f.mutable_attr())[key] = value;
+  m.functions[scope.name] = signature;
+  m.net.functions.push_back(std::move(f));
+  call.mutable_func()->set_name(scope.name);
+  m.scopes.pop_back();
+  return call;
 }
 
 void ModelBuilder::output(const std::string& name, Output value) {
@@ -318,7 +475,7 @@ void ModelBuilder::output(const std::string& name, Output value) {
 
 void ModelBuilder::output(const std::string& name, Output value, const Shape& shape) {
   Impl& m = *impl_;
-  if (!m.status.is_ok()) return;
+  if (!m.status.is_ok() || !m.at_top("an output")) return;
   if (name.empty()) {
     m.fail("output name must not be empty");
     return;
@@ -344,6 +501,7 @@ qtf::Status ModelBuilder::build(tensorflow::SavedModel* saved_model, std::string
                                 std::string* data_file) const {
   const Impl& m = *impl_;
   QTF_RETURN_IF_ERROR(m.status);
+  if (!m.scopes.empty()) return qtf::invalid_argument("function '" + m.scopes.back().name + "' was not ended");
   if (m.net.outputs.empty()) return qtf::invalid_argument("the model has no outputs");
   QTF_RETURN_IF_ERROR(assemble_saved_model(m.net, m.options, saved_model));
   // A wrapping model's checkpoint is the source's, copied by `save`.

@@ -57,6 +57,7 @@ struct Network {
   std::vector<tensorflow::NodeDef> body;  // the signature function's nodes
   std::vector<NetworkOutput> outputs;
   std::set<std::string> body_names;       // node names used in `body`
+  std::vector<tensorflow::FunctionDef> functions;  // further library functions
 };
 
 // Builds the whole SavedModel proto around `network`.

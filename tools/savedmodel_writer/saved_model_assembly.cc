@@ -318,6 +318,12 @@ void add_checkpoint_machinery(const Network& net, const WriterOptions& options,
   auto* library = graph->mutable_library();
   if (options.include_save) *library->add_function() = save_function(net, save);
   *library->add_function() = restore_function(net, restore);
+  for (const FunctionDef& f : net.functions) {
+    if (f.signature().name() == wrapper || f.signature().name() == save || f.signature().name() == restore) {
+      return qtf::invalid_argument("function name '" + f.signature().name() + "' is taken by the writer");
+    }
+    *library->add_function() = f;
+  }
 
   auto* saver = meta->mutable_saver_def();
   saver->set_filename_tensor_name("saver_filename:0");

@@ -27,6 +27,21 @@
 //   * variables/variables.index + variables.data-00000-of-00001 with keys
 //     `<variable name>/.ATTRIBUTES/VARIABLE_VALUE` and `_CHECKPOINTABLE_OBJECT_GRAPH`.
 //
+// Library functions (the branches of If/Case, the cond and body of While) are
+// built the same way between `begin_function` and `end_function`:
+//
+//   std::vector<qsm::Output> a = b.begin_function("cond_true_10", {{"x", TF_FLOAT}});
+//   qsm::Output y = b.op("Neg", {a[0]});
+//   tensorflow::AttrValue then_fn = b.end_function({{"cond/Identity", y}});
+//   b.op("StatelessIf", {pred, x}, {{"then_branch", then_fn}, {"else_branch", else_fn}});
+//
+// A function sees only its own arguments and nodes (pass outer values in as
+// arguments, as TensorFlow does). Each result becomes an Identity node named
+// after it, whose output arg is the name in lower case ("cond_identity"); a
+// result that is an argument is returned as it is; a stateful op without
+// outputs (Assert) becomes a control result. A missing `Tout` of a node
+// calling such a function is taken from the function's results.
+//
 // Errors: builder calls never throw. The first problem (unknown op, an input of
 // the wrong type, a duplicate name...) is remembered, later calls return an
 // invalid Output, and `save`/`build` return that error.
@@ -92,6 +107,11 @@ tensorflow::AttrValue shape(const Shape& v);  // -1 = unknown dimension
 tensorflow::AttrValue tensor(const TensorValue& v);
 
 using Attrs = std::vector<std::pair<std::string, tensorflow::AttrValue>>;
+
+struct FunctionArg {
+  std::string name;
+  TF_DataType dtype = TF_FLOAT;
+};
 
 // One output of a node of the network being built. `node < 0` means invalid
 // (an earlier call failed).
@@ -160,6 +180,15 @@ class ModelBuilder {
   // made unique with "_1", "_2"...
   Output op(const std::string& op, const std::vector<Output>& inputs, const Attrs& attrs = {},
             const std::string& name = "");
+
+  // Starts the library function `name`; returns its arguments. Ops added
+  // until `end_function` form its body. Functions may be built inside one
+  // another's construction.
+  std::vector<Output> begin_function(const std::string& name, const std::vector<FunctionArg>& args);
+  // Finishes the innermost open function with `results` (name, value) and
+  // returns the func attr that calls it. `attrs` go on the FunctionDef.
+  tensorflow::AttrValue end_function(const std::vector<std::pair<std::string, Output>>& results,
+                                     const Attrs& attrs = {});
 
   // A signature output. The shape is recorded in the SignatureDef; without it
   // the shape is written as unknown rank.
