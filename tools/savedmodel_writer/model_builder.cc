@@ -356,6 +356,10 @@ void ModelBuilder::Impl::infer_result_types(const tensorflow::OpDef& def, AttrMa
   if (fn == functions.end()) return;
   for (const auto& arg : def.output_arg()) {
     if (arg.type_list_attr().empty() || given->find(arg.type_list_attr()) != given->end()) continue;
+    // An attr the inputs also type (While's T) comes from the inputs.
+    bool typed_by_inputs = false;
+    for (const auto& in : def.input_arg()) typed_by_inputs = typed_by_inputs || in.type_list_attr() == arg.type_list_attr();
+    if (typed_by_inputs) continue;
     tensorflow::AttrValue list;
     list.mutable_list();
     for (auto t : fn->second.results) list.mutable_list()->add_type(t);
