@@ -8,44 +8,18 @@
 //                      do; a list copied per iteration would grow with N.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../written_model.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
 
 namespace {
 
-std::string temp_dir(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("qtf_bench_loop_" + name + "_" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  return dir.string();
-}
-
-struct Model {
-  TF_Status* status = TF_NewStatus();
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Session* session = nullptr;
-  std::string dir;
-
-  explicit Model(const std::string& d) : dir(d) {
-    const char* tags[] = {"serve"};
-    session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags, 1, graph, nullptr, status);
-  }
-  ~Model() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteSessionOptions(options);
-    TF_DeleteStatus(status);
-    std::filesystem::remove_all(dir);
-  }
-};
+using Model = bench::LoadedModel;
 
 // serving_default_n (int32 scalar) -> StatefulPartitionedCall:0, a float
 // tensor computed by a While loop of n iterations.
@@ -71,7 +45,7 @@ std::string write_loop(bool with_list, std::string* error) {
   } else {
     b.output("y", b.op("Identity", {loop.at(2)}));
   }
-  const std::string dir = temp_dir(with_list ? "list" : "counter");
+  const std::string dir = bench::temp_model_dir(with_list ? "loop_list" : "loop_counter");
   *error = b.save(dir).message();
   return error->empty() ? dir : std::string();
 }

@@ -5,44 +5,18 @@
 //                      size quarrow feeds; kernel time dominates.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../written_model.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
 
 namespace {
 
-std::string temp_dir(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("qtf_bench_" + name + "_" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  return dir.string();
-}
-
-struct Model {
-  TF_Status* status = TF_NewStatus();
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Session* session = nullptr;
-  std::string dir;
-
-  explicit Model(const std::string& d) : dir(d) {
-    const char* tags[] = {"serve"};
-    session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags, 1, graph, nullptr, status);
-  }
-  ~Model() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteSessionOptions(options);
-    TF_DeleteStatus(status);
-    std::filesystem::remove_all(dir);
-  }
-};
+using Model = bench::LoadedModel;
 
 void no_release(void*, size_t, void*) {}
 
@@ -79,7 +53,7 @@ void BM_AddChain(benchmark::State& state) {
   qsm::Output one = b.constant(1.0f);
   for (int i = 0; i < n; ++i) x = b.op("AddV2", {x, one});
   b.output("y", x);
-  const std::string dir = temp_dir("chain" + std::to_string(n));
+  const std::string dir = bench::temp_model_dir("chain" + std::to_string(n));
   if (!b.save(dir).is_ok()) {
     state.SkipWithError(b.status().message().c_str());
     return;
@@ -107,7 +81,7 @@ void BM_ConvNet(benchmark::State& state) {
   y = b.op("Conv2D", {y, k2}, conv);
   y = b.op("Sigmoid", {y});
   b.output("output_0", y);
-  const std::string dir = temp_dir("convnet");
+  const std::string dir = bench::temp_model_dir("convnet");
   if (!b.save(dir).is_ok()) {
     state.SkipWithError(b.status().message().c_str());
     return;

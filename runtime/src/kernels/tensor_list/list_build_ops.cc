@@ -144,12 +144,8 @@ class TensorListSplitKernel : public OpKernel {
     TensorList list;
     list.element_dtype = t.dtype();
     QTF_RETURN_IF_ERROR(shape_from_tensor(ctx.input(1), where_, &list.element_shape));
-    if (!copyable_dtype(t.dtype())) {
-      return unimplemented(where_ + "lists of " + dtype_name(t.dtype()) + " elements are not supported");
-    }
-    if (t.rank() < 1) {
-      return invalid_argument(where_ + "Tensor must be at least a vector, but saw shape: " + shape_string(t.shape()));
-    }
+    // Pieces differ in length, so only the dtype and rank are checked here.
+    QTF_RETURN_IF_ERROR(check_rows(t, PartialShape(), where_));
     if (lengths.rank() != 1) {
       return invalid_argument(where_ + "Expected lengths to be a vector, received shape: " +
                               shape_string(lengths.shape()));
