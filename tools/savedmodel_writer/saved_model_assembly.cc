@@ -318,12 +318,6 @@ void add_checkpoint_machinery(const Network& net, const WriterOptions& options,
   auto* library = graph->mutable_library();
   if (options.include_save) *library->add_function() = save_function(net, save);
   *library->add_function() = restore_function(net, restore);
-  for (const FunctionDef& f : net.functions) {
-    if (f.signature().name() == wrapper || f.signature().name() == save || f.signature().name() == restore) {
-      return qtf::invalid_argument("function name '" + f.signature().name() + "' is taken by the writer");
-    }
-    *library->add_function() = f;
-  }
 
   auto* saver = meta->mutable_saver_def();
   saver->set_filename_tensor_name("saver_filename:0");
@@ -405,6 +399,15 @@ qtf::Status assemble_saved_model(const Network& net, const WriterOptions& option
     add_checkpoint_machinery(net, options, meta);
   } else if (carried.has_saver) {
     *meta->mutable_saver_def() = carried.saver;
+  }
+  // The network's own library functions (branches, loop bodies).
+  for (const FunctionDef& f : net.functions) {
+    for (const FunctionDef& existing : library->function()) {
+      if (existing.signature().name() == f.signature().name()) {
+        return qtf::invalid_argument("function name '" + f.signature().name() + "' is already taken");
+      }
+    }
+    *library->add_function() = f;
   }
 
   // Every node name of the outer graph must be unique (a variable could be
