@@ -84,19 +84,19 @@ TEST(SlotCpus, SharesCpusWithoutOverlap) {
 }
 
 SlurmJobSpec job_spec() {
-  SlurmJobSpec spec;
-  spec.batch_program = "/opt/q/quarrow-batch";
-  spec.quarrow = "/opt/q/quar'row";
-  spec.model_folder = "/models";
-  spec.data_folder = "/data/set 1";
-  spec.work_folder = "/data/work";
-  spec.shards = 4;
-  return spec;
+  SlurmJobSpec request;
+  request.batch_program = "/opt/q/quarrow-batch";
+  request.quarrow = "/opt/q/quar'row";
+  request.model_folder = "/models";
+  request.data_folder = "/data/set 1";
+  request.work_folder = "/data/work";
+  request.shards = 4;
+  return request;
 }
 
 TEST(SlurmScripts, ArrayScriptRunsOneShardPerTaskAndRequeuesOnce) {
-  SlurmJobSpec spec = job_spec();
-  std::string text = array_script_text(spec);
+  SlurmJobSpec request = job_spec();
+  std::string text = array_script_text(request);
   EXPECT_EQ(text.rfind("#!/bin/bash\n", 0), 0u);
   EXPECT_NE(text.find("\n#SBATCH --array=0-3\n"), std::string::npos);
   EXPECT_NE(text.find("\n#SBATCH --requeue\n"), std::string::npos);
@@ -112,10 +112,10 @@ TEST(SlurmScripts, ArrayScriptRunsOneShardPerTaskAndRequeuesOnce) {
   // Options appear only when given, and before the first command.
   EXPECT_EQ(text.find("--partition"), std::string::npos);
   EXPECT_EQ(text.find("--cpus-per-task"), std::string::npos);
-  spec.partition = "batch";
-  spec.cpus_per_task = 2;
-  spec.time_limit = "01:30:00";
-  text = array_script_text(spec);
+  request.partition = "batch";
+  request.cpus_per_task = 2;
+  request.time_limit = "01:30:00";
+  text = array_script_text(request);
   const std::size_t first_command = text.find("\nexport ");
   for (const char* line : {"#SBATCH --partition=batch\n", "#SBATCH --cpus-per-task=2\n",
                            "#SBATCH --time=01:30:00\n"}) {
@@ -135,12 +135,12 @@ TEST(SlurmScripts, MergeScriptMergesIntoTheDataFolder) {
 
 TEST(SlurmScripts, PathsAnSbatchLineCannotCarryAreRefused) {
   std::string error;
-  SlurmJobSpec spec = job_spec();
-  EXPECT_TRUE(check_slurm_paths(spec, error)) << error;
+  SlurmJobSpec request = job_spec();
+  EXPECT_TRUE(check_slurm_paths(request, error)) << error;
   for (const char* bad : {"/data/my work", "/data/it's", "/data/a\"b"}) {
-    spec.work_folder = bad;
+    request.work_folder = bad;
     error.clear();
-    EXPECT_FALSE(check_slurm_paths(spec, error)) << bad;
+    EXPECT_FALSE(check_slurm_paths(request, error)) << bad;
     EXPECT_NE(error.find(bad), std::string::npos);
   }
 }

@@ -270,7 +270,7 @@ TEST_F(RunTest, AdaptedForeignModelsRunLikeTheContractModels) {
   outdoor.call_name = "PartitionedCall";
   const struct {
     const char* folder;
-    const qsm::ForeignModelSpec* spec;
+    const qsm::ForeignModelSpec* form;
     std::vector<std::string> options;
   } models_to_adapt[] = {
       {"sky_segm_model", &sky, {"--role", "sky", "--input-layout", "nchw", "--score", "softmax:1"}},
@@ -280,7 +280,7 @@ TEST_F(RunTest, AdaptedForeignModelsRunLikeTheContractModels) {
   };
   for (const auto& m : models_to_adapt) {
     const std::string source = sources + "/" + m.folder;
-    ASSERT_TRUE(qsm::write_foreign_model(source, *m.spec).is_ok()) << m.folder;
+    ASSERT_TRUE(qsm::write_foreign_model(source, *m.form).is_ok()) << m.folder;
     std::vector<std::string> args{"adapt", source, adapted + "/" + m.folder};
     args.insert(args.end(), m.options.begin(), m.options.end());
     const ProcessResult a = run_process(QUARROW_MODELS_BIN, args);

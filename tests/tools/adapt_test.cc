@@ -213,15 +213,15 @@ std::vector<float> run_adapted(const std::string& dir, const std::string& input_
 }
 
 // Channel c of the foreign model at pixel (h, w), in double.
-double logit(const qsm::ForeignModelSpec& spec, int h, int w, int c) {
-  double sum = spec.bias[static_cast<size_t>(c)];
-  for (int i = 0; i < 3; ++i) sum += pixel(h, w, i) * spec.weights[static_cast<size_t>(i * spec.channels + c)];
+double logit(const qsm::ForeignModelSpec& form, int h, int w, int c) {
+  double sum = form.bias[static_cast<size_t>(c)];
+  for (int i = 0; i < 3; ++i) sum += pixel(h, w, i) * form.weights[static_cast<size_t>(i * form.channels + c)];
   return sum;
 }
 
 struct RoundTrip {
   const char* what;
-  qsm::ForeignModelSpec spec;
+  qsm::ForeignModelSpec form;
   const char* role;
   const char* options;
   const char* description;  // what adapt says it did
@@ -231,9 +231,9 @@ struct RoundTrip {
 };
 
 qsm::ForeignModelSpec spec_with(void (*change)(qsm::ForeignModelSpec*)) {
-  qsm::ForeignModelSpec spec;
-  change(&spec);
-  return spec;
+  qsm::ForeignModelSpec form;
+  change(&form);
+  return form;
 }
 
 TEST(Adapt, RoundTripsMeetTheContractAndComputeTheSource) {
@@ -305,7 +305,7 @@ TEST(Adapt, RoundTripsMeetTheContractAndComputeTheSource) {
     SCOPED_TRACE(c.what);
     const std::string source = fresh("source_" + std::to_string(n));
     const std::string adapted = fresh("adapted_" + std::to_string(n++));
-    ASSERT_TRUE(qsm::write_foreign_model(source, c.spec).is_ok());
+    ASSERT_TRUE(qsm::write_foreign_model(source, c.form).is_ok());
     const Result r = run_tool("adapt " + source + " " + adapted + " --role " + c.role + " " + c.options);
     ASSERT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
@@ -325,7 +325,7 @@ TEST(Adapt, RoundTripsMeetTheContractAndComputeTheSource) {
     size_t mismatches = 0;
     for (int h = 0; h < 256; ++h) {
       for (int w = 0; w < 512; ++w) {
-        const double want = c.expected(c.spec, h, w);
+        const double want = c.expected(c.form, h, w);
         const double got = y[static_cast<size_t>(h * 512 + w)];
         worst = std::max(worst, std::fabs(got - want));
         if (c.tolerance == 0 && static_cast<float>(want) != y[static_cast<size_t>(h * 512 + w)]) ++mismatches;
@@ -404,9 +404,9 @@ TEST(Adapt, RefusesWhatCannotMeetTheContractInOneLine) {
     b.output("classes", b.op("ArgMax", {x, b.constant(qsm::TensorValue::int32s({}, {3}))}), {1, 256, 512});
   });
   const std::string two_outputs = fresh("refuse_two_outputs");
-  qsm::ForeignModelSpec spec;
-  spec.second_output = true;
-  ASSERT_TRUE(qsm::write_foreign_model(two_outputs, spec).is_ok());
+  qsm::ForeignModelSpec form;
+  form.second_output = true;
+  ASSERT_TRUE(qsm::write_foreign_model(two_outputs, form).is_ok());
   const std::string occupied = fresh("refuse_occupied");
   ASSERT_TRUE(qsm::write_segmentation_model(occupied).is_ok());
 

@@ -11,10 +11,10 @@
 
 namespace quarrow::batch {
 
-pid_t start_child(const ChildSpec& spec, std::string& error) {
+pid_t start_child(const ChildSpec& request, std::string& error) {
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(spec.program.c_str()));
-  for (const std::string& argument : spec.arguments) {
+  argv.push_back(const_cast<char*>(request.program.c_str()));
+  for (const std::string& argument : request.arguments) {
     argv.push_back(const_cast<char*>(argument.c_str()));
   }
   argv.push_back(nullptr);
@@ -28,8 +28,8 @@ pid_t start_child(const ChildSpec& spec, std::string& error) {
     return fd;
   };
   const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int out = open_output(spec.stdout_path);
-  const int err = open_output(spec.stderr_path);
+  const int out = open_output(request.stdout_path);
+  const int err = open_output(request.stderr_path);
   auto close_all = [&] {
     for (int fd : {in, out, err}) {
       if (fd >= 0) ::close(fd);
@@ -42,7 +42,7 @@ pid_t start_child(const ChildSpec& spec, std::string& error) {
   }
   cpu_set_t cpus;
   CPU_ZERO(&cpus);
-  for (int cpu : spec.cpus) CPU_SET(cpu, &cpus);
+  for (int cpu : request.cpus) CPU_SET(cpu, &cpus);
 
   const pid_t pid = ::fork();
   if (pid < 0) {
@@ -54,9 +54,9 @@ pid_t start_child(const ChildSpec& spec, std::string& error) {
     ::dup2(in, 0);
     if (out >= 0) ::dup2(out, 1);
     if (err >= 0) ::dup2(err, 2);
-    if (!spec.cpus.empty()) ::sched_setaffinity(0, sizeof cpus, &cpus);
-    for (const auto& [name, value] : spec.environment) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execvp(spec.program.c_str(), argv.data());
+    if (!request.cpus.empty()) ::sched_setaffinity(0, sizeof cpus, &cpus);
+    for (const auto& [name, value] : request.environment) ::setenv(name.c_str(), value.c_str(), 1);
+    ::execvp(request.program.c_str(), argv.data());
     ::_exit(127);
   }
   close_all();

@@ -22,7 +22,7 @@ struct ChildSpec {
 
 // The child's pid, or -1 with `error` set when it could not be started. A
 // program that cannot be executed ends the child with 127.
-pid_t start_child(const ChildSpec& spec, std::string& error);
+pid_t start_child(const ChildSpec& request, std::string& error);
 
 // Waits for `pid` (retrying on interruption) and returns its wait status.
 int wait_child(pid_t pid);

@@ -17,7 +17,7 @@ std::vector<int> slot_cpus(const std::vector<int>& cpus, std::size_t jobs, std::
 }
 
 bool run_shards_locally(const WorkLayout& layout, const std::vector<std::size_t>& shards,
-                        std::size_t jobs, const ShardRunSpec& spec, std::string& error) {
+                        std::size_t jobs, const ShardRunSpec& request, std::string& error) {
   if (jobs == 0) jobs = 1;
   const std::vector<int> cpus = allowed_cpus();
   struct Running {
@@ -33,7 +33,7 @@ bool run_shards_locally(const WorkLayout& layout, const std::vector<std::size_t>
   while (next < shards.size() || !running.empty()) {
     while (ok && next < shards.size() && !free_slots.empty()) {
       const std::size_t slot = free_slots.back();
-      ShardRunSpec slot_spec = spec;
+      ShardRunSpec slot_spec = request;
       slot_spec.cpus = slot_cpus(cpus, jobs, slot);
       slot_spec.threads = static_cast<int>(slot_spec.cpus.size());
       const pid_t pid = start_shard(layout, shards[next], slot_spec, error);

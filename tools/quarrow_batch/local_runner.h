@@ -18,9 +18,9 @@ namespace quarrow::batch {
 std::vector<int> slot_cpus(const std::vector<int>& cpus, std::size_t jobs, std::size_t slot);
 
 // Runs every shard in `shards`, J at a time, with the quarrow and models of
-// `spec` (its cpus and threads are set per slot). Prints one line per shard
+// `request` (its cpus and threads are set per slot). Prints one line per shard
 // as it ends. False when a shard could not be started or recorded.
 bool run_shards_locally(const WorkLayout& layout, const std::vector<std::size_t>& shards,
-                        std::size_t jobs, const ShardRunSpec& spec, std::string& error);
+                        std::size_t jobs, const ShardRunSpec& request, std::string& error);
 
 }  // namespace quarrow::batch

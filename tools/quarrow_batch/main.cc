@@ -175,10 +175,10 @@ int run_shard_command(const Arguments& arguments) {
     std::cerr << "Error: shard number \"" << index_text << "\" is not a whole number" << std::endl;
     return 1;
   }
-  ShardRunSpec spec;
-  spec.quarrow = quarrow_program(arguments);
-  spec.model_folder = absolute(arguments.positional[0]);
-  return run_one_shard(WorkLayout(arguments.positional[1]), static_cast<std::size_t>(index), spec);
+  ShardRunSpec request;
+  request.quarrow = quarrow_program(arguments);
+  request.model_folder = absolute(arguments.positional[0]);
+  return run_one_shard(WorkLayout(arguments.positional[1]), static_cast<std::size_t>(index), request);
 }
 
 // Splits for run and slurm; the number of shards made, or 0 after an error.
@@ -208,13 +208,13 @@ int run_command(const Arguments& arguments) {
   const std::string work = work_folder(arguments, data_folder);
   const std::size_t made = split_for_run(data_folder, work, shards);
   if (made == 0) return 1;
-  ShardRunSpec spec;
-  spec.quarrow = quarrow_program(arguments);
-  spec.model_folder = absolute(arguments.positional[0]);
+  ShardRunSpec request;
+  request.quarrow = quarrow_program(arguments);
+  request.model_folder = absolute(arguments.positional[0]);
   std::vector<std::size_t> all(made);
   for (std::size_t s = 0; s < made; ++s) all[s] = s;
   std::string error;
-  if (!run_shards_locally(WorkLayout(work), all, jobs, spec, error)) {
+  if (!run_shards_locally(WorkLayout(work), all, jobs, request, error)) {
     std::cerr << "Error: " << error << std::endl;
     return 1;
   }
@@ -232,23 +232,23 @@ int slurm_command(const Arguments& arguments) {
       !count_option(arguments, "--cpus-per-task", false, cpus)) {
     return 1;
   }
-  SlurmJobSpec spec;
-  spec.batch_program = this_program();
-  spec.quarrow = program_path(quarrow_program(arguments));
-  spec.model_folder = absolute(arguments.positional[0]);
-  spec.data_folder = absolute(arguments.positional[1]);
-  spec.work_folder = WorkLayout(work_folder(arguments, spec.data_folder)).folder();
-  spec.cpus_per_task = static_cast<int>(cpus);
-  if (arguments.options.count("--partition")) spec.partition = arguments.options.at("--partition");
-  if (arguments.options.count("--time")) spec.time_limit = arguments.options.at("--time");
+  SlurmJobSpec request;
+  request.batch_program = this_program();
+  request.quarrow = program_path(quarrow_program(arguments));
+  request.model_folder = absolute(arguments.positional[0]);
+  request.data_folder = absolute(arguments.positional[1]);
+  request.work_folder = WorkLayout(work_folder(arguments, request.data_folder)).folder();
+  request.cpus_per_task = static_cast<int>(cpus);
+  if (arguments.options.count("--partition")) request.partition = arguments.options.at("--partition");
+  if (arguments.options.count("--time")) request.time_limit = arguments.options.at("--time");
   std::string error;
-  if (!check_slurm_paths(spec, error)) {
+  if (!check_slurm_paths(request, error)) {
     std::cerr << "Error: " << error << std::endl;
     return 1;
   }
-  spec.shards = split_for_run(spec.data_folder, spec.work_folder, shards);
-  if (spec.shards == 0) return 1;
-  return submit_slurm_jobs(spec, arguments.flags.count("--wait") > 0);
+  request.shards = split_for_run(request.data_folder, request.work_folder, shards);
+  if (request.shards == 0) return 1;
+  return submit_slurm_jobs(request, arguments.flags.count("--wait") > 0);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace quarrow::batch {
 
 namespace fs = std::filesystem;
 
-pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& spec,
+pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& request,
                   std::string& error) {
   const std::string shard_folder = layout.shard_data_folder(shard);
   const DataPaths paths = data_paths(shard_folder);
@@ -40,12 +40,12 @@ pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpe
   fs::create_directories(layout.logs(), code);
 
   ChildSpec child;
-  child.program = spec.quarrow;
-  child.arguments = {spec.model_folder, shard_folder};
+  child.program = request.quarrow;
+  child.arguments = {request.model_folder, shard_folder};
   child.stdout_path = layout.shard_out_log(shard);
   child.stderr_path = layout.shard_err_log(shard);
-  child.cpus = spec.cpus;
-  if (spec.threads > 0) child.environment.emplace_back("OMP_NUM_THREADS", std::to_string(spec.threads));
+  child.cpus = request.cpus;
+  if (request.threads > 0) child.environment.emplace_back("OMP_NUM_THREADS", std::to_string(request.threads));
   return start_child(child, error);
 }
 
@@ -68,7 +68,7 @@ std::string default_quarrow_program() {
 
 namespace quarrow::batch {
 
-int run_one_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& spec) {
+int run_one_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& request) {
   Manifest manifest;
   std::string error;
   if (!read_manifest(layout.manifest(), manifest, error)) {
@@ -80,7 +80,7 @@ int run_one_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpe
               << manifest.shards.size() << ")" << std::endl;
     return 1;
   }
-  const pid_t pid = start_shard(layout, shard, spec, error);
+  const pid_t pid = start_shard(layout, shard, request, error);
   if (pid < 0) {
     std::cerr << "Error: " << error << std::endl;
     return 1;

@@ -23,7 +23,7 @@ struct ShardRunSpec {
 
 // Clears the shard's outputs and logs and starts quarrow on it. The pid, or
 // -1 with `error` set.
-pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& spec,
+pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& request,
                   std::string& error);
 
 // Records how quarrow ended (its wait status). False with `error` set when
@@ -41,6 +41,6 @@ namespace quarrow::batch {
 // quarrow-batch run-shard: runs shard `shard` to its end, records it, and
 // returns 0 when its results can be merged (quarrow ended with 0, or with 1
 // after writing the record list), else 1 with the reason on std::cerr.
-int run_one_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& spec);
+int run_one_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpec& request);
 
 }  // namespace quarrow::batch

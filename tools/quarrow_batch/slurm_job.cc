@@ -24,9 +24,9 @@ std::string shell_quoted(const std::string& text) {
   return quoted + "'";
 }
 
-bool check_slurm_paths(const SlurmJobSpec& spec, std::string& error) {
+bool check_slurm_paths(const SlurmJobSpec& request, std::string& error) {
   // #SBATCH lines are split at blanks and know no quoting that all versions share.
-  for (const std::string* path : {&spec.work_folder, &spec.partition, &spec.time_limit}) {
+  for (const std::string* path : {&request.work_folder, &request.partition, &request.time_limit}) {
     for (char c : *path) {
       if (c == ' ' || c == '\t' || c == '\n' || c == '\'' || c == '"' || c == '\\') {
         error = "\"" + *path + "\" holds a blank or a quote, which an #SBATCH line can't carry";
@@ -39,10 +39,10 @@ bool check_slurm_paths(const SlurmJobSpec& spec, std::string& error) {
 
 namespace {
 
-std::string common_options(const SlurmJobSpec& spec) {
-  std::string text = "#SBATCH --chdir=" + spec.work_folder + "\n";
-  if (!spec.partition.empty()) text += "#SBATCH --partition=" + spec.partition + "\n";
-  if (!spec.time_limit.empty()) text += "#SBATCH --time=" + spec.time_limit + "\n";
+std::string common_options(const SlurmJobSpec& request) {
+  std::string text = "#SBATCH --chdir=" + request.work_folder + "\n";
+  if (!request.partition.empty()) text += "#SBATCH --partition=" + request.partition + "\n";
+  if (!request.time_limit.empty()) text += "#SBATCH --time=" + request.time_limit + "\n";
   return text;
 }
 
@@ -51,22 +51,22 @@ std::string job_id_of(const std::string& line) { return line.substr(0, line.find
 
 }  // namespace
 
-std::string array_script_text(const SlurmJobSpec& spec) {
-  const WorkLayout layout(spec.work_folder);
+std::string array_script_text(const SlurmJobSpec& request) {
+  const WorkLayout layout(request.work_folder);
   std::string text = "#!/bin/bash\n";
-  text += "# quarrow-batch: array task i runs quarrow on shard i of " + spec.work_folder + "\n";
+  text += "# quarrow-batch: array task i runs quarrow on shard i of " + request.work_folder + "\n";
   text += "#SBATCH --job-name=quarrow-batch\n";
-  text += "#SBATCH --array=0-" + std::to_string(spec.shards - 1) + "\n";
+  text += "#SBATCH --array=0-" + std::to_string(request.shards - 1) + "\n";
   text += "#SBATCH --requeue\n";
   text += "#SBATCH --output=" + layout.logs() + "/slurm-%A_%a.out\n";
   text += "#SBATCH --open-mode=append\n";  // a requeued task keeps its first attempt's lines
-  if (spec.cpus_per_task > 0) {
-    text += "#SBATCH --cpus-per-task=" + std::to_string(spec.cpus_per_task) + "\n";
+  if (request.cpus_per_task > 0) {
+    text += "#SBATCH --cpus-per-task=" + std::to_string(request.cpus_per_task) + "\n";
   }
-  text += common_options(spec);
+  text += common_options(request);
   text += "export OMP_NUM_THREADS=\"${SLURM_CPUS_PER_TASK:-1}\"\n";
-  text += shell_quoted(spec.batch_program) + " run-shard --quarrow " + shell_quoted(spec.quarrow) +
-          " " + shell_quoted(spec.model_folder) + " " + shell_quoted(spec.work_folder) +
+  text += shell_quoted(request.batch_program) + " run-shard --quarrow " + shell_quoted(request.quarrow) +
+          " " + shell_quoted(request.model_folder) + " " + shell_quoted(request.work_folder) +
           " \"$SLURM_ARRAY_TASK_ID\"\n";
   text += "status=$?\n";
   text += "if [ \"$status\" -ne 0 ] && [ \"${SLURM_RESTART_COUNT:-0}\" -lt 1 ]; then\n";
@@ -77,24 +77,24 @@ std::string array_script_text(const SlurmJobSpec& spec) {
   return text;
 }
 
-std::string merge_script_text(const SlurmJobSpec& spec) {
-  const WorkLayout layout(spec.work_folder);
+std::string merge_script_text(const SlurmJobSpec& request) {
+  const WorkLayout layout(request.work_folder);
   std::string text = "#!/bin/bash\n";
-  text += "# quarrow-batch: merges the shards of " + spec.work_folder + " into " +
-          spec.data_folder + "\n";
+  text += "# quarrow-batch: merges the shards of " + request.work_folder + " into " +
+          request.data_folder + "\n";
   text += "#SBATCH --job-name=quarrow-batch-merge\n";
   text += "#SBATCH --output=" + layout.logs() + "/merge-%j.out\n";
-  text += common_options(spec);
-  text += "exec " + shell_quoted(spec.batch_program) + " merge " + shell_quoted(spec.data_folder) +
-          " " + shell_quoted(spec.work_folder) + "\n";
+  text += common_options(request);
+  text += "exec " + shell_quoted(request.batch_program) + " merge " + shell_quoted(request.data_folder) +
+          " " + shell_quoted(request.work_folder) + "\n";
   return text;
 }
 
-int submit_slurm_jobs(const SlurmJobSpec& spec, bool wait) {
-  const WorkLayout layout(spec.work_folder);
+int submit_slurm_jobs(const SlurmJobSpec& request, bool wait) {
+  const WorkLayout layout(request.work_folder);
   std::string error;
-  if (!write_file_atomically(layout.array_script(), array_script_text(spec), error) ||
-      !write_file_atomically(layout.merge_script(), merge_script_text(spec), error)) {
+  if (!write_file_atomically(layout.array_script(), array_script_text(request), error) ||
+      !write_file_atomically(layout.merge_script(), merge_script_text(request), error)) {
     std::cerr << "Error: " << error << std::endl;
     return 1;
   }
@@ -109,7 +109,7 @@ int submit_slurm_jobs(const SlurmJobSpec& spec, bool wait) {
         if (!array_id.empty() || line.empty()) return;
         array_id = job_id_of(line);
         std::cout << "Submitted the shards as array job " << array_id << " (tasks 0-"
-                  << spec.shards - 1 << ")" << std::endl;
+                  << request.shards - 1 << ")" << std::endl;
         std::cout << "Follow it with: squeue -j " << array_id << "; afterwards: sacct -j "
                   << array_id << "; shard logs in " << layout.logs() << std::endl;
       },
@@ -124,7 +124,7 @@ int submit_slurm_jobs(const SlurmJobSpec& spec, bool wait) {
       std::cerr << "sbatch reports that a shard task failed (" << layout.logs()
                 << " has its messages); merging checks each shard" << std::endl;
     }
-    return merge_shards(spec.data_folder, spec.work_folder).exit_code;
+    return merge_shards(request.data_folder, request.work_folder).exit_code;
   }
 
   std::string merge_id;
@@ -138,8 +138,8 @@ int submit_slurm_jobs(const SlurmJobSpec& spec, bool wait) {
       error);
   if (merge_id.empty() || merge_status != 0) {
     std::cerr << "Error: sbatch did not submit " << layout.merge_script()
-              << "; merge by hand once the shards are done: " << spec.batch_program << " merge "
-              << spec.data_folder << " " << spec.work_folder << std::endl;
+              << "; merge by hand once the shards are done: " << request.batch_program << " merge "
+              << request.data_folder << " " << request.work_folder << std::endl;
     return 1;
   }
   std::cout << "Submitted the merge as job " << merge_id << ", to run when every shard is done"

@@ -30,14 +30,14 @@ struct SlurmJobSpec {
 std::string shell_quoted(const std::string& text);
 
 // False with `error` set when a path holds characters an #SBATCH line can't carry.
-bool check_slurm_paths(const SlurmJobSpec& spec, std::string& error);
+bool check_slurm_paths(const SlurmJobSpec& request, std::string& error);
 
-std::string array_script_text(const SlurmJobSpec& spec);
-std::string merge_script_text(const SlurmJobSpec& spec);
+std::string array_script_text(const SlurmJobSpec& request);
+std::string merge_script_text(const SlurmJobSpec& request);
 
 // Writes both scripts, submits the array and then either a merge job that
 // waits for it (afterok), or, with `wait`, waits for the array itself and
 // merges here. Prints the job ids and how to follow them. The exit code.
-int submit_slurm_jobs(const SlurmJobSpec& spec, bool wait);
+int submit_slurm_jobs(const SlurmJobSpec& request, bool wait);
 
 }  // namespace quarrow::batch
