@@ -256,6 +256,37 @@ TEST_F(SplitMergeTest, ShardWithFailedImagesIsMergedAndTheMergeEndsWithOne) {
   EXPECT_NE(merged().find("\"sky_ratio\": 11.0"), std::string::npos);
 }
 
+// A merge that cannot write outdoor_flag.json fails with 1 and keeps the
+// list of an earlier merge whole.
+TEST_F(SplitMergeTest, MergeThatCannotWriteTheListFailsAndKeepsTheEarlierOne) {
+  set_records(kFiveRecords);
+  for (const char* uuid : {"a", "c", "d"}) add_image(uuid);
+  split(2);
+  finish_shard(0);
+  finish_shard(1);
+  ASSERT_EQ(merge().exit_code, 0);
+  const std::string first = merged();
+
+  // outdoor_flag.json turned into a folder: nothing can be written there.
+  const std::string list = data_ + "/caches/outdoor_flag.json";
+  fs::rename(list, tmp_.path() + "/kept.json");
+  fs::create_directories(list);
+  ::testing::internal::CaptureStderr();
+  const MergeResult result = merge();
+  const std::string messages = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_FALSE(result.merged);
+  EXPECT_NE(messages.find("Error: file " + list + " can't be written"), std::string::npos)
+      << messages;
+  EXPECT_TRUE(fs::is_directory(list));
+
+  // Put back, a merge writes the same list again.
+  fs::remove(list);
+  fs::rename(tmp_.path() + "/kept.json", list);
+  EXPECT_EQ(merge().exit_code, 0);
+  EXPECT_EQ(merged(), first);
+}
+
 TEST_F(SplitMergeTest, MergeRefusesAndChangesNothing) {
   struct Case {
     const char* name;

@@ -1,25 +1,15 @@
-// Files that appear whole or not at all: content goes to a temporary file in
-// the target's own folder (so the rename stays on one file system), which is
-// then renamed over the target.
+// The batch tool's whole-file writes and moves, on top of replace_file: a
+// reader (the merge, sacct's follower, a rerun) never sees a half-written
+// manifest, script, exit file or output.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace quarrow::batch {
 
-// A name for a temporary file next to `path`, unique to this process.
-std::string temporary_path_for(const std::string& path);
-
-// Writes `content` to `path` atomically. False with `error` set on failure.
+// Writes `content` to `path` as a whole. False with `error` set on failure.
 bool write_file_atomically(const std::string& path, const std::string& content,
                            std::string& error);
-
-// Calls `write(temp)` to fill a temporary file, then renames it to `path`.
-// `write` returns false when it failed; the temporary file is then removed.
-bool replace_atomically(const std::string& path,
-                        const std::function<bool(const std::string& temp)>& write,
-                        std::string& error);
 
 // Moves `source` to `target`, replacing it whole: a rename on one file
 // system, else a copy to a temporary name beside `target`, a rename and the

@@ -132,21 +132,15 @@ MergeResult merge_shards(const std::string& data_folder, const std::string& work
     if (outcomes[s].state == ShardState::kImagesFailed) images_failed = true;
   }
 
-  const bool written = replace_atomically(
-      data.outdoor_flag_json,
-      [&](const std::string& temp) {
-        try {
-          return write_image_records(temp, records);
-        } catch (const cereal::Exception& e) {
-          error = temp + ": " + e.what();
-          return false;
-        }
-      },
-      error);
-  if (!written) {
-    report(error);
-    return result;
+  // write_image_records replaces the file as a whole and reports a failed
+  // write itself.
+  bool written = false;
+  try {
+    written = write_image_records(data.outdoor_flag_json, records);
+  } catch (const cereal::Exception& e) {
+    report(data.outdoor_flag_json + ": " + e.what());
   }
+  if (!written) return result;
   result.merged = true;
   if (images_failed) {
     for (std::size_t s = 0; s < outcomes.size(); ++s) {
