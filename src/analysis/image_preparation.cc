@@ -16,6 +16,10 @@ constexpr int kNormalHeight = 1024;
 
 constexpr double kByteToUnit = 0.00392156862745098;  // 1 / 255
 
+// Single-precision constants, and a subtraction then a division per value
+// below: the network input must be bit for bit what the networks were
+// validated on. Multiplying by a precomputed 1 / std gives other bits, and
+// scores next to the 0.5 threshold can then flip mask pixels and ratios.
 constexpr float kChannelMean[3] = {0.485f, 0.456f, 0.406f};
 constexpr float kChannelStd[3] = {0.229f, 0.224f, 0.225f};
 

@@ -43,6 +43,10 @@ PinholeCamera::PinholeCamera(double focal_length, double cx, double cy)
   inverse_intrinsics = inverse.get_minor<3, 3>(0, 0);
 }
 
+// The focal length is searched in whole steps rather than computed: it is the
+// first whole value whose half view angle is not above 45 degrees. That
+// depends on atan2(1, 1) equalling kQuarterTurn exactly (it does, so side 128
+// stops at 64, not 65); the sky ratio samples through this camera.
 PinholeCamera make_face_camera(int side) {
   const float side_f = static_cast<float>(side);
   float focal = 1.0f;

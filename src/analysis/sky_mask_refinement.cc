@@ -15,6 +15,9 @@ constexpr int kTopBandRows = 8;
 constexpr int kTopBandMinimumPerColumn = 6;
 
 // Index of the contour with the largest unsigned area; the first one wins a tie.
+// Areas are compared after rounding to single precision, so two contours whose
+// areas differ below float precision tie and the first is kept: another
+// choice would fill another polygon and change the written mask.
 std::size_t largest_contour(const std::vector<std::vector<cv::Point>>& contours) {
   float best_area = 0.0f;
   std::size_t best_index = 0;

@@ -8,7 +8,7 @@ namespace quarrow {
 
 namespace {
 
-constexpr int kZenithFace = 4;
+constexpr int kZenithFace = 4;  // the cube face looking straight up
 
 int clamp_index(int value, int size) {
   if (value > size - 1) return size - 1;
@@ -30,6 +30,13 @@ float zenith_sky_ratio(const cv::Mat& sky_mask) {
     return 0.0f;
   }
 
+  // The ratio is stored in outdoor_flag.json, decides indoor or outdoor at
+  // 50, and is compared bit for bit with earlier runs and with other builds
+  // of this analysis. So the arithmetic is fixed, not only its value: the step
+  // is 100 / side^2 rounded once to single precision, and the sum adds it one
+  // hit at a time in single precision, face row by face row. A double sum, a
+  // count times the step, or another visiting order each give other last bits
+  // (and 8192 hits of 16384 must give exactly 50.0, which is indoor).
   const float increment =
       static_cast<float>(100.0 / static_cast<double>(static_cast<float>(side * side)));
   const PinholeCamera camera = make_face_camera(side);

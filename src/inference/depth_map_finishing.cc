@@ -12,14 +12,18 @@ namespace {
 constexpr float kReferenceAngle = 0.019894367f;
 
 // k / 256 / pi, computed in double and rounded once; the 256 is fixed and does
-// not follow the map's height.
+// not follow the map's height. Single-precision arithmetic here would give
+// other bits for some distances, and row_angle(16) must equal kReferenceAngle
+// exactly so that the band row next to the reference row is copied unchanged.
 float row_angle(int edge_distance) {
   const double k = static_cast<double>(static_cast<float>(edge_distance));
   return static_cast<float>(k * 0.00390625 * 0.3183098861837907);
 }
 
 // Rewrites `row` from `reference`: multiply by the reference cosine, then
-// divide by the row's cosine, each step rounded to single precision.
+// divide by the row's cosine, each step rounded to single precision. The depth
+// files are compared byte for byte with earlier runs, so the two roundings stay:
+// one multiplication by the ratio of the cosines gives other last bits.
 void rescale_row(const float* reference, float* row, int cols, int edge_distance) {
   const float reference_cos = std::cos(kReferenceAngle);
   const float row_cos = std::cos(row_angle(edge_distance));

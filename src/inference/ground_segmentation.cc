@@ -14,6 +14,9 @@ constexpr int kForcedGroundRows = kNetworkRows / 8;  // the bottom 32 rows
 constexpr float kPerPixel = 0.00000762939453125f;     // 2^-17 = 1 / (256 * 512)
 constexpr float kSkippedResult = 1.0f;
 
+// Each hit is added in double and rounded back to single precision. Every
+// count up to 131072 (< 2^24) is held exactly that way, so this is an exact
+// integer count in a float.
 float count_ground(const float* scores) {
   float count = 0.0f;
   for (int i = 0; i < kNetworkRows * kNetworkCols; ++i) {
@@ -34,6 +37,10 @@ float run_ground_segmentation(TF_Session* session, TF_Graph* graph, TF_Status* s
   exchange_tensors(session, graph, status, net_input, ground_mask, params,
                    [&](const float* scores) {
                      const float count = count_ground(scores);
+                     // count * 2^-17 is exact, so the ratio is count * 100
+                     // rounded once to single precision; the printed line is
+                     // compared with earlier runs' output, so any rewrite
+                     // must keep that single rounding.
                      const float share = count * kPerPixel;
                      ratio = share * 100.0f;
                      std::cout << "ground ratio: " << ratio << "%" << std::endl;
