@@ -3,13 +3,9 @@
 // data/kernels/make_references.py.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <fstream>
 #include <set>
-#include <sstream>
 
-#include "kernel_npy.h"
-#include "kernel_testing.h"
+#include "kernel_reference.h"
 #include "kernels/dnnl/dnnl_context.h"
 
 namespace qtf {
@@ -19,109 +15,22 @@ using testing::make;
 using testing::Node;
 using testing::values;
 
-const std::string kDataDir = std::string(QUARROW_TEST_DATA_DIR) + "/kernels/";
-
-// One line of cases.txt: "<name> <op> attr=value ...".
-struct ReferenceCase {
-  std::string name, op;
-  std::vector<std::pair<std::string, std::string>> attrs;
-};
-
-std::vector<ReferenceCase> load_cases() {
-  std::vector<ReferenceCase> cases;
-  std::ifstream in(kDataDir + "cases.txt");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    ReferenceCase c;
-    if (!(words >> c.name >> c.op)) continue;
-    std::string kv;
-    while (words >> kv) {
-      const size_t eq = kv.find('=');
-      c.attrs.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-    }
-    cases.push_back(c);
-  }
-  return cases;
-}
-
-tensorflow::AttrValue parse_attr(const std::string& v) {
-  tensorflow::AttrValue a;
-  if (v == "true" || v == "false") {
-    a.set_b(v == "true");
-  } else if (v == "float") {
-    a.set_type(tensorflow::DT_FLOAT);
-  } else if (!v.empty() && v.front() == '[') {
-    a.mutable_list();
-    std::istringstream items(v.substr(1, v.size() - 2));
-    std::string item;
-    while (std::getline(items, item, ',')) a.mutable_list()->add_i(std::stoll(item));
-  } else if (v.find_first_not_of("-0123456789") == std::string::npos) {
-    a.set_i(std::stoll(v));
-  } else {
-    a.set_s(v);
-  }
-  return a;
-}
-
-Node make_node(const ReferenceCase& c) {
-  Node node(c.op);
-  for (const auto& [k, v] : c.attrs) node.attr(k, parse_attr(v));
-  return node;
-}
-
-std::vector<Tensor> load_inputs(const ReferenceCase& c) {
-  std::vector<Tensor> inputs;
-  for (int k = 0;; ++k) {
-    const std::string path = kDataDir + c.name + ".in" + std::to_string(k) + ".npy";
-    if (!std::ifstream(path)) break;
-    std::string error;
-    inputs.push_back(testing::read_npy(path, &error));
-    EXPECT_TRUE(inputs.back().valid()) << error;
-  }
-  return inputs;
-}
-
-void expect_close(const Tensor& got, const Tensor& want, float tolerance) {
-  ASSERT_EQ(got.shape(), want.shape());
-  const std::vector<float> g = values<float>(got), w = values<float>(want);
-  ASSERT_EQ(g.size(), w.size());
-  size_t bad = 0;
-  for (size_t i = 0; i < g.size(); ++i) {
-    if (!(std::fabs(g[i] - w[i]) <= tolerance)) {
-      if (++bad <= 5) ADD_FAILURE() << "element " << i << ": " << g[i] << " vs " << w[i];
-    }
-  }
-  EXPECT_EQ(bad, 0u);
-}
+using testing::load_cases;
+using testing::ReferenceCase;
 
 class ReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
 
-TEST_P(ReferenceTest, MatchesReference) {
-  const ReferenceCase& c = GetParam();
-  std::string error;
-  Tensor want = testing::read_npy(kDataDir + c.name + ".out.npy", &error);
-  ASSERT_TRUE(want.valid()) << error;
-  std::vector<Tensor> inputs = load_inputs(c);
-  ASSERT_FALSE(inputs.empty());
-  Node node = make_node(c);
-  Tensor got = node.run1(inputs);
-  expect_close(got, want, 1e-5f);
-  // A second run reuses the cached primitive and gives the same result.
-  expect_close(node.run1(inputs), want, 1e-5f);
-}
+TEST_P(ReferenceTest, MatchesReference) { testing::check_reference(GetParam(), 1e-5f); }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, ReferenceTest, ::testing::ValuesIn(load_cases()),
-                         [](const ::testing::TestParamInfo<ReferenceCase>& param) {
-                           return param.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Fixtures, ReferenceTest, ::testing::ValuesIn(load_cases("cases.txt")),
+                         testing::case_name);
 
 TEST(ReferenceFixturesTest, CoverEveryFamily) {
   std::set<std::string> ops;
-  for (const ReferenceCase& c : load_cases()) ops.insert(c.op);
+  for (const ReferenceCase& c : load_cases("cases.txt")) ops.insert(c.op);
   for (const char* op : {"Conv2D", "MaxPool", "AvgPool", "ResizeBilinear", "ResizeNearestNeighbor",
                          "DepthwiseConv2dNative", "Conv2DBackpropInput"}) {
-    EXPECT_TRUE(ops.count(op)) << op << " has no reference case in " << kDataDir;
+    EXPECT_TRUE(ops.count(op)) << op << " has no reference case in " << testing::reference_dir();
   }
 }
 
