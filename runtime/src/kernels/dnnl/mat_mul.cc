@@ -1,21 +1,13 @@
 // MatMul and BatchMatMulV2 through oneDNN's matmul primitive (float).
 //
-// Both run one 2-D [M,K] x [K,N] primitive, cached per shape; transposed
-// operands are described by a column-major layout instead of being copied.
-// BatchMatMulV2 broadcasts the leading (batch) axes NumPy-style and runs the
-// primitive once per output matrix on offset pointers.
-#include <deque>
-#include <mutex>
-
+// BatchMatMulV2 broadcasts the leading (batch) axes NumPy-style; the
+// products run through BatchedMatMul (batched_mat_mul.h).
 #include "core/kernel.h"
 #include "kernels/broadcast.h"
-#include "kernels/dnnl/dnnl_context.h"
+#include "kernels/dnnl/batched_mat_mul.h"
 
 namespace qtf {
 namespace {
-
-using dnnl::memory;
-using tag = dnnl::memory::format_tag;
 
 class MatMulKernel : public OpKernel {
  public:
@@ -63,92 +55,17 @@ class MatMulKernel : public OpKernel {
     out_shape.push_back(n);
     Tensor& out = ctx.allocate_output(0, TF_FLOAT, out_shape);
     if (out.num_elements() == 0) return Status::ok();
-    if (k == 0) {
-      for (int64_t i = 0; i < out.num_elements(); ++i) out.data<float>()[i] = 0.f;
-      return Status::ok();
-    }
     std::vector<int64_t> a_index, b_index;
-    batch_sources(plan, &a_index, &b_index);
-
-    std::lock_guard<std::mutex> lock(mu_);
-    Plan* p = nullptr;
-    QTF_RETURN_IF_ERROR(find_plan(m, k, n, &p));
-    return dnnl_call(where_, [&] {
-      dnnl::stream& stream = dnnl_stream();
-      float* ap = a.data<float>();
-      float* bp = b.data<float>();
-      float* op = out.data<float>();
-      for (size_t i = 0; i < a_index.size(); ++i) {
-        memory src(p->pd.src_desc(), dnnl_engine(), ap + a_index[i] * m * k);
-        memory weights(p->pd.weights_desc(), dnnl_engine(), bp + b_index[i] * k * n);
-        memory dst(p->pd.dst_desc(), dnnl_engine(), op + static_cast<int64_t>(i) * m * n);
-        p->primitive.execute(stream, {{DNNL_ARG_SRC, src},
-                                      {DNNL_ARG_WEIGHTS, weights},
-                                      {DNNL_ARG_DST, dst}});
-      }
-      stream.wait();
-    });
+    broadcast_matrix_sources(plan, &a_index, &b_index);
+    return matmul_.run(where_, MatMulDims{m, k, n, ta_, tb_}, a.data<float>(), b.data<float>(),
+                       out.data<float>(), a_index, b_index);
   }
 
  private:
-  struct Plan {
-    int64_t m, k, n;
-    dnnl::matmul::primitive_desc pd;
-    dnnl::matmul primitive;
-  };
-
-  // Matrix index in a and in b for each output matrix, in output order.
-  static void batch_sources(const BroadcastPlan& plan, std::vector<int64_t>* a_index,
-                            std::vector<int64_t>* b_index) {
-    const int64_t total = num_elements(plan.out_shape);
-    a_index->resize(static_cast<size_t>(total));
-    b_index->resize(static_cast<size_t>(total));
-    // Walk the plan's merged loops like broadcast_loop does.
-    const size_t rank = plan.dims.size();
-    std::vector<int64_t> index(rank, 0);
-    int64_t ao = 0, bo = 0;
-    for (int64_t i = 0; i < total; ++i) {
-      (*a_index)[static_cast<size_t>(i)] = ao;
-      (*b_index)[static_cast<size_t>(i)] = bo;
-      for (size_t d = rank; d-- > 0;) {
-        ao += plan.x_strides[d];
-        bo += plan.y_strides[d];
-        if (++index[d] < plan.dims[d]) break;
-        ao -= plan.x_strides[d] * plan.dims[d];
-        bo -= plan.y_strides[d] * plan.dims[d];
-        index[d] = 0;
-      }
-    }
-  }
-
-  Status find_plan(int64_t m, int64_t k, int64_t n, Plan** out) {
-    for (Plan& p : plans_) {
-      if (p.m == m && p.k == k && p.n == n) {
-        *out = &p;
-        return Status::ok();
-      }
-    }
-    Plan plan{m, k, n, {}, {}};
-    QTF_RETURN_IF_ERROR(dnnl_call(where_, [&] {
-      const auto dt = memory::data_type::f32;
-      // A transposed operand is the plain one read column-major ("ba").
-      memory::desc a_md({m, k}, dt, ta_ ? tag::ba : tag::ab);
-      memory::desc b_md({k, n}, dt, tb_ ? tag::ba : tag::ab);
-      memory::desc c_md({m, n}, dt, tag::ab);
-      plan.pd = dnnl::matmul::primitive_desc(dnnl::matmul::desc(a_md, b_md, c_md), dnnl_engine());
-      plan.primitive = dnnl::matmul(plan.pd);
-      count_dnnl_primitive();
-    }));
-    plans_.push_back(std::move(plan));
-    *out = &plans_.back();
-    return Status::ok();
-  }
-
   std::string where_;
   bool batched_;
   bool ta_ = false, tb_ = false;
-  std::mutex mu_;
-  std::deque<Plan> plans_;
+  BatchedMatMul matmul_;
 };
 
 struct MatMul2DKernel : MatMulKernel {
