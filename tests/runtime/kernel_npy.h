@@ -1,5 +1,6 @@
 // Reads the small .npy fixtures the kernel tests compare against
-// (little-endian float32/64, int32/64 or bool, C order, format version 1 or 2).
+// (little-endian float32/64, int32/64, uint64 or bool, C order, format
+// version 1 or 2).
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,8 @@ inline Tensor read_npy(const std::string& path, std::string* error) {
     dtype = TF_INT64;
   } else if (header.find("'descr': '|b1'") != std::string::npos) {
     dtype = TF_BOOL;
+  } else if (header.find("'descr': '<u8'") != std::string::npos) {
+    dtype = TF_UINT64;
   } else {
     *error = path + ": unsupported dtype in " + header;
     return Tensor();

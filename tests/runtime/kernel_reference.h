@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -56,8 +57,12 @@ inline tensorflow::AttrValue parse_attr(const std::string& v) {
     a.set_b(v == "true");
   } else if (v == "float") {
     a.set_type(tensorflow::DT_FLOAT);
+  } else if (v == "double") {
+    a.set_type(tensorflow::DT_DOUBLE);
   } else if (v == "int32") {
     a.set_type(tensorflow::DT_INT32);
+  } else if (v == "int64") {
+    a.set_type(tensorflow::DT_INT64);
   } else if (!v.empty() && v.front() == '[') {
     a.mutable_list();
     std::istringstream items(v.substr(1, v.size() - 2));
@@ -92,32 +97,67 @@ inline std::vector<Tensor> load_inputs(const ReferenceCase& c) {
   return inputs;
 }
 
+// Element i as a double (64-bit integers compare exactly only below 2^53,
+// which the references keep to).
+inline double element(const Tensor& t, int64_t i) {
+  switch (t.dtype()) {
+    case TF_FLOAT: return t.data<float>()[i];
+    case TF_DOUBLE: return t.data<double>()[i];
+    case TF_INT32: return t.data<int32_t>()[i];
+    case TF_INT64: return static_cast<double>(t.data<int64_t>()[i]);
+    case TF_UINT64: return static_cast<double>(t.data<uint64_t>()[i]);
+    default: ADD_FAILURE() << "unexpected dtype " << dtype_name(t.dtype()); return 0;
+  }
+}
+
 inline void expect_close(const Tensor& got, const Tensor& want, float tolerance) {
   ASSERT_EQ(got.shape(), want.shape());
   ASSERT_EQ(got.dtype(), want.dtype());
   const int64_t n = got.num_elements();
   size_t bad = 0;
   for (int64_t i = 0; i < n; ++i) {
-    const double g = got.dtype() == TF_FLOAT ? got.data<float>()[i] : got.data<int32_t>()[i];
-    const double w = want.dtype() == TF_FLOAT ? want.data<float>()[i] : want.data<int32_t>()[i];
-    if (!(std::fabs(g - w) <= tolerance)) {
+    const double g = element(got, i), w = element(want, i);
+    const bool exact_bits = got.dtype() == TF_UINT64 || got.dtype() == TF_INT64;
+    if (exact_bits ? std::memcmp(static_cast<const char*>(got.raw()) + 8 * i,
+                                 static_cast<const char*>(want.raw()) + 8 * i, 8) != 0
+                   : !(std::fabs(g - w) <= tolerance)) {
       if (++bad <= 5) ADD_FAILURE() << "element " << i << ": " << g << " vs " << w;
     }
   }
   EXPECT_EQ(bad, 0u);
 }
 
-// Runs a case twice (the second run reuses whatever the kernel cached) and
-// compares both results with the expected output.
-inline void check_reference(const ReferenceCase& c, float tolerance) {
+// Output k's expected value, <name>.out.npy for the first and
+// <name>.out<k>.npy for the others; invalid when there is no such file.
+inline Tensor expected_output(const ReferenceCase& c, int k) {
+  const std::string path =
+      reference_dir() + c.name + ".out" + (k == 0 ? "" : std::to_string(k)) + ".npy";
+  if (!std::ifstream(path)) return Tensor();
   std::string error;
-  Tensor want = read_npy(reference_dir() + c.name + ".out.npy", &error);
-  ASSERT_TRUE(want.valid()) << error;
-  std::vector<Tensor> inputs = load_inputs(c);
-  ASSERT_FALSE(inputs.empty());
+  Tensor t = read_npy(path, &error);
+  EXPECT_TRUE(t.valid()) << error;
+  return t;
+}
+
+// Runs a case (the second time, unless `runs` is 1, with whatever the
+// kernel cached) and compares every output that has an expected value.
+inline void check_reference(const ReferenceCase& c, float tolerance, int runs = 2) {
+  std::vector<Tensor> want;
+  for (int k = 0;; ++k) {
+    Tensor t = expected_output(c, k);
+    if (!t.valid()) break;
+    want.push_back(t);
+  }
+  ASSERT_FALSE(want.empty()) << "no expected output for " << c.name;
+  const std::vector<Tensor> inputs = load_inputs(c);
   Node node = make_node(c);
-  expect_close(node.run1(inputs), want, tolerance);
-  expect_close(node.run1(inputs), want, tolerance);
+  for (int run = 0; run < runs; ++run) {
+    std::vector<Tensor> got;
+    Status s = node.run(inputs, &got);
+    ASSERT_TRUE(s.is_ok()) << s.message();
+    ASSERT_GE(got.size(), want.size());
+    for (size_t k = 0; k < want.size(); ++k) expect_close(got[k], want[k], tolerance);
+  }
 }
 
 inline std::string case_name(const ::testing::TestParamInfo<ReferenceCase>& param) {

@@ -24,6 +24,8 @@ template <> constexpr DataType dtype_of<int8_t>() { return TF_INT8; }
 template <> constexpr DataType dtype_of<int16_t>() { return TF_INT16; }
 template <> constexpr DataType dtype_of<uint16_t>() { return TF_UINT16; }
 template <> constexpr DataType dtype_of<bool>() { return TF_BOOL; }
+template <> constexpr DataType dtype_of<uint32_t>() { return TF_UINT32; }
+template <> constexpr DataType dtype_of<uint64_t>() { return TF_UINT64; }
 
 // Calls f(TypeTag<T>{}) for the real and integer types kernels compute in;
 // returns false (without calling f) for any other type.
