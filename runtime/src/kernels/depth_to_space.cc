@@ -65,25 +65,21 @@ struct SpaceToDepthKernel : DepthSpaceKernel {
   SpaceToDepthKernel(const NodeAttrs& a, Status* s) : DepthSpaceKernel(a, s, false) {}
 };
 
+// Both ops have the same definition apart from the name.
+#define QTF_DEPTH_SPACE_OP_DEF(name_text)                                            \
+  "name: \"" name_text "\" "                                                       \
+  "input_arg { name: \"input\" type_attr: \"T\" } "                                \
+  "output_arg { name: \"output\" type_attr: \"T\" } "                              \
+  "attr { name: \"T\" type: \"type\" } "                                           \
+  "attr { name: \"block_size\" type: \"int\" has_minimum: true minimum: 2 } "      \
+  "attr { name: \"data_format\" type: \"string\" default_value { s: \"NHWC\" } "  \
+  "       allowed_values { list { s: [\"NHWC\", \"NCHW\", \"NCHW_VECT_C\"] } } }"
+
 }  // namespace
 
 QTF_REGISTER_KERNEL("DepthToSpace", DepthToSpaceKernel);
 QTF_REGISTER_KERNEL("SpaceToDepth", SpaceToDepthKernel);
-QTF_REGISTER_OP_DEF(R"pb(
-  name: "DepthToSpace"
-  input_arg { name: "input" type_attr: "T" }
-  output_arg { name: "output" type_attr: "T" }
-  attr { name: "T" type: "type" }
-  attr { name: "block_size" type: "int" has_minimum: true minimum: 2 }
-  attr { name: "data_format" type: "string" default_value { s: "NHWC" }
-         allowed_values { list { s: ["NHWC", "NCHW", "NCHW_VECT_C"] } } })pb");
-QTF_REGISTER_OP_DEF(R"pb(
-  name: "SpaceToDepth"
-  input_arg { name: "input" type_attr: "T" }
-  output_arg { name: "output" type_attr: "T" }
-  attr { name: "T" type: "type" }
-  attr { name: "block_size" type: "int" has_minimum: true minimum: 2 }
-  attr { name: "data_format" type: "string" default_value { s: "NHWC" }
-         allowed_values { list { s: ["NHWC", "NCHW", "NCHW_VECT_C"] } } })pb");
+QTF_REGISTER_OP_DEF(QTF_DEPTH_SPACE_OP_DEF("DepthToSpace"));
+QTF_REGISTER_OP_DEF(QTF_DEPTH_SPACE_OP_DEF("SpaceToDepth"));
 
 }  // namespace qtf

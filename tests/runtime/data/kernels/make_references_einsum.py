@@ -7,8 +7,10 @@ numpy.einsum evaluated in float64 on the float32 inputs.
 """
 import numpy as np
 
+from reference_io import Cases
+
 rng = np.random.default_rng(20261209)
-lines = []
+cases = Cases()
 
 CASES = [
     # name, equation, operand shapes
@@ -39,10 +41,6 @@ CASES = [
 for name, equation, shapes in CASES:
     inputs = [rng.uniform(-1, 1, size=s).astype(np.float32) for s in shapes]
     out = np.einsum(equation, *[a.astype(np.float64) for a in inputs]).astype(np.float32)
-    for k, a in enumerate(inputs):
-        np.save(f"{name}.in{k}.npy", a)
-    np.save(f"{name}.out.npy", np.array(out, dtype=np.float32, order="C"))
-    lines.append(f"{name} Einsum T=float N={len(shapes)} equation={equation}")
+    cases.save(name, "Einsum", inputs, out, T="float", N=len(shapes), equation=equation)
 
-with open("cases_einsum.txt", "w") as f:
-    f.write("\n".join(lines) + "\n")
+cases.write("cases_einsum.txt")

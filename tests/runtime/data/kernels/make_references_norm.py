@@ -12,16 +12,14 @@ import numpy as np
 import torch
 import torch.nn.functional as F
 
+from reference_io import Cases
+
 rng = np.random.default_rng(20261210)
-lines = []
+cases = Cases()
 
 
 def save(name, op, inputs, output, **attrs):
-    for k, a in enumerate(inputs):
-        np.save(f"{name}.in{k}.npy", np.ascontiguousarray(a))
-    np.save(f"{name}.out.npy", np.ascontiguousarray(output.astype(np.float32)))
-    parts = [name, op] + [f"{k}={v}" for k, v in attrs.items()]
-    lines.append(" ".join(parts))
+    cases.save(name, op, inputs, output.astype(np.float32), **attrs)
 
 
 def lrn(name, shape, radius, bias, alpha, beta):
@@ -59,5 +57,4 @@ batch_norm("batch_norm_v1_nhwc", "FusedBatchNorm", (2, 3, 4, 5), False, 1e-3)
 batch_norm("batch_norm_v2_nchw", "FusedBatchNormV2", (2, 5, 3, 4), True, 1e-3)
 batch_norm("batch_norm_v3_ncdhw", "FusedBatchNormV3", (1, 3, 2, 3, 4), True, 1e-5)
 
-with open("cases_norm.txt", "w") as f:
-    f.write("\n".join(lines) + "\n")
+cases.write("cases_norm.txt")

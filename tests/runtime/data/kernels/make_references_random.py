@@ -15,10 +15,12 @@ integers as lo + bits % range; truncated normals from their own stretch of
 """
 import numpy as np
 
+from reference_io import Cases
+
 M0, M1 = np.uint64(0xD2511F53), np.uint64(0xCD9E8D57)
 W0, W1 = 0x9E3779B9, 0xBB67AE85
 MASK = np.uint64(0xFFFFFFFF)
-lines = []
+cases = Cases()
 
 
 def philox(counter, key):
@@ -146,12 +148,7 @@ NP = {"float": np.float32, "double": np.float64, "int32": np.int32, "int64": np.
 def case(name, op, shape, dist, out_type, key, counter, extra_inputs, lo=0, hi=0, **attrs):
     n = int(np.prod(shape))
     out = sample(dist, NP[out_type], key, counter, n, lo, hi).reshape(shape)
-    inputs = [np.array(shape, np.int32)] + extra_inputs
-    for k, a in enumerate(inputs):
-        np.save(f"{name}.in{k}.npy", a)
-    np.save(f"{name}.out.npy", out)
-    parts = [name, op] + [f"{k}={v}" for k, v in attrs.items()]
-    lines.append(" ".join(parts))
+    cases.save(name, op, [np.array(shape, np.int32)] + extra_inputs, out, **attrs)
 
 
 def bounds(dtype, lo, hi):
@@ -192,10 +189,8 @@ case("stateless_truncated_float", "StatelessTruncatedNormal", [7], "truncated", 
 key, ctr = stateless(-9, 4)
 key_t = np.array([key[0] | (key[1] << 32)], np.uint64)
 ctr_t = np.array([ctr[0] | (ctr[1] << 32), ctr[2] | (ctr[3] << 32)], np.uint64)
-np.save("stateless_key_counter.in0.npy", np.array([-9, 4], np.int32))
-np.save("stateless_key_counter.out.npy", key_t)
-np.save("stateless_key_counter.out1.npy", ctr_t)
-lines.append("stateless_key_counter StatelessRandomGetKeyCounter Tseed=int32")
+cases.save("stateless_key_counter", "StatelessRandomGetKeyCounter", [np.array([-9, 4], np.int32)],
+           [key_t, ctr_t], Tseed="int32")
 alg = np.array(1, np.int32)
 case("stateless_v2_normal_float", "StatelessRandomNormalV2", [3, 3], "normal", "float", key, ctr,
      [key_t, ctr_t, alg], dtype="float", Tshape="int32")
@@ -210,5 +205,4 @@ ctr_wrap_t = np.array([0xFFFFFFFFFFFFFFFF, 5], np.uint64)
 case("stateless_v2_counter_carry", "StatelessRandomUniformV2", [12], "uniform", "float", key,
      ctr_wrap, [key_t, ctr_wrap_t, alg], dtype="float", Tshape="int32")
 
-with open("cases_random.txt", "w") as f:
-    f.write("\n".join(lines) + "\n")
+cases.write("cases_random.txt")

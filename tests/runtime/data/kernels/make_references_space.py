@@ -14,21 +14,11 @@ import numpy as np
 import torch
 import torch.nn.functional as F
 
+from reference_io import Cases
+
 rng = np.random.default_rng(20261208)
-lines = []
-
-
-def save(name, op, inputs, output, **attrs):
-    for k, a in enumerate(inputs):
-        np.save(f"{name}.in{k}.npy", np.ascontiguousarray(a))
-    np.save(f"{name}.out.npy", np.ascontiguousarray(output))
-    parts = [name, op]
-    for key, value in attrs.items():
-        if isinstance(value, (list, tuple)):
-            parts.append(f"{key}=[{','.join(str(v) for v in value)}]")
-        else:
-            parts.append(f"{key}={value}")
-    lines.append(" ".join(parts))
+cases = Cases()
+save = cases.save
 
 
 def rand(*shape):
@@ -137,5 +127,4 @@ patches("patches_same_s2", 1, 7, 6, 3, (3, 2), (2, 2), (1, 1), "SAME")
 patches("patches_same_rate2", 1, 6, 7, 2, (2, 3), (1, 2), (2, 2), "SAME")
 patches("patches_valid_rate_stride", 1, 9, 8, 1, (2, 2), (3, 2), (3, 2), "VALID")
 
-with open("cases_space.txt", "w") as f:
-    f.write("\n".join(lines) + "\n")
+cases.write("cases_space.txt")
