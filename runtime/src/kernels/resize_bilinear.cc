@@ -1,11 +1,9 @@
 // ResizeBilinear: bilinear interpolation of NHWC images to `size`; the
 // output is float whatever the input type.
 #include <cmath>
-#include <mutex>
 #include <vector>
 
-#include "kernels/dtype_dispatch.h"
-#include "kernels/resize.h"
+#include "kernels/resize_kernel.h"
 
 namespace qtf {
 namespace {
@@ -60,49 +58,17 @@ void resize(const void* xv, float* y, int64_t n, int64_t h, int64_t w, int64_t c
   }
 }
 
-class ResizeBilinearKernel : public OpKernel {
- public:
-  ResizeBilinearKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
-    *status = attrs.get_type("T", &dtype_);
-    if (status->is_ok()) *status = read_resize_flags(attrs, &flags_);
-    if (!status->is_ok()) return;
-    dispatch_numeric(dtype_, [&](auto tag) { loop_ = &resize<typename decltype(tag)::type>; });
-    if (loop_ == nullptr) {
-      *status = unimplemented(where_ + "type " + dtype_name(dtype_) + " is not supported");
-    }
+template <typename T>
+struct TypedResize {
+  static void run(const void* x, float* y, int64_t n, int64_t h, int64_t w, int64_t c,
+                  const std::vector<Taps>& ys, const std::vector<Taps>& xs) {
+    resize<T>(x, y, n, h, w, c, ys, xs);
   }
+};
 
-  Status compute(OpKernelContext& ctx) override {
-    const Tensor& images = ctx.input(0);
-    if (images.dtype() != dtype_) {
-      return invalid_argument(where_ + "images are " + dtype_name(images.dtype()) +
-                              ", expected " + dtype_name(dtype_));
-    }
-    int64_t oh = 0, ow = 0;
-    QTF_RETURN_IF_ERROR(read_resize_target(where_, images, ctx.input(1), &oh, &ow));
-    std::lock_guard<std::mutex> lock(mu_);  // guards the cached taps
-    const int64_t h = images.dim(1), w = images.dim(2);
-    if (h != in_h_ || w != in_w_ || oh != static_cast<int64_t>(ys_.size()) ||
-        ow != static_cast<int64_t>(xs_.size())) {
-      ys_ = make_taps(h, oh, flags_);
-      xs_ = make_taps(w, ow, flags_);
-      in_h_ = h;
-      in_w_ = w;
-    }
-    Tensor& out = ctx.allocate_output(0, TF_FLOAT, {images.dim(0), oh, ow, images.dim(3)});
-    loop_(images.raw(), out.data<float>(), images.dim(0), h, w, images.dim(3), ys_, xs_);
-    return Status::ok();
-  }
-
- private:
-  std::string where_;
-  DataType dtype_ = TF_FLOAT;
-  ResizeFlags flags_;
-  void (*loop_)(const void*, float*, int64_t, int64_t, int64_t, int64_t,
-                const std::vector<Taps>&, const std::vector<Taps>&) = nullptr;
-  std::mutex mu_;
-  int64_t in_h_ = -1, in_w_ = -1;
-  std::vector<Taps> ys_, xs_;
+struct ResizeBilinearKernel : FloatResizeKernel<Taps> {
+  ResizeBilinearKernel(const NodeAttrs& a, Status* s)
+      : FloatResizeKernel(a, s, &make_taps, &numeric_resize_loop<Taps, TypedResize>) {}
 };
 
 }  // namespace
