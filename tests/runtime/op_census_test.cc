@@ -128,6 +128,35 @@ TEST(OpCensus, NodesCountOnceAcrossRunsAndCalls) {
   EXPECT_EQ(find_use(ops, "QtfIf")->count, 1);
 }
 
+// Ops a graph reaches whose kernels live in their own files: the census
+// must find each registered, else models using them are refused at load.
+TEST(OpCensus, CountsTheRuntimesImageAndRandomOpsSupported) {
+  const char* ops[] = {"DepthToSpace", "SpaceToDepth", "SpaceToBatchND", "BatchToSpaceND",
+                       "SpaceToBatch", "BatchToSpace", "ExtractImagePatches", "Einsum",
+                       "FusedBatchNorm", "FusedBatchNormV2", "FusedBatchNormV3", "LRN",
+                       "RandomStandardNormal", "RandomUniform", "RandomUniformInt",
+                       "TruncatedNormal", "StatelessRandomNormal", "StatelessRandomUniform",
+                       "StatelessRandomUniformInt", "StatelessTruncatedNormal",
+                       "StatelessRandomNormalV2", "StatelessRandomUniformV2",
+                       "StatelessRandomUniformIntV2", "StatelessTruncatedNormalV2",
+                       "StatelessRandomGetKeyCounter", "StatelessRandomGetKeyCounterAlg",
+                       "StatelessRandomGetAlg", "ResizeBicubic", "CropAndResize"};
+  tensorflow::GraphDef g;
+  *g.add_node() = testing::placeholder("x", DT_FLOAT, {1});
+  std::vector<std::string> roots;
+  for (const char* op : ops) {
+    *g.add_node() = node(std::string("n_") + op, op, {"x"});
+    roots.push_back(std::string("n_") + op);
+  }
+  const std::vector<OpUse> uses = census_ops(g, {PathRun{{"x"}, roots}});
+  for (const char* op : ops) {
+    const OpUse* use = find_use(uses, op);
+    ASSERT_NE(use, nullptr) << op;
+    EXPECT_TRUE(use->supported) << op;
+  }
+  EXPECT_EQ(unsupported_ops_line(uses), "");
+}
+
 OpUse missing(const std::string& op, int count, const std::string& node, const std::string& function) {
   OpUse use;
   use.op = op;
