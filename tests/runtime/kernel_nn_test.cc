@@ -29,7 +29,8 @@ TEST(ReferenceFixturesTest, CoverEveryFamily) {
   std::set<std::string> ops;
   for (const ReferenceCase& c : load_cases("cases.txt")) ops.insert(c.op);
   for (const char* op : {"Conv2D", "MaxPool", "AvgPool", "ResizeBilinear", "ResizeNearestNeighbor",
-                         "DepthwiseConv2dNative", "Conv2DBackpropInput"}) {
+                         "DepthwiseConv2dNative", "Conv2DBackpropInput",
+                         "DepthwiseConv2dNativeBackpropInput"}) {
     EXPECT_TRUE(ops.count(op)) << op << " has no reference case in " << testing::reference_dir();
   }
 }

@@ -34,11 +34,7 @@ class ConvKernel : public OpKernel {
 
  public:
   ConvKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
-    DataType t = TF_FLOAT;
-    *status = attrs.get_type("T", &t);
-    if (status->is_ok() && t != TF_FLOAT) {
-      *status = unimplemented(where_ + "type " + dtype_name(t) + " is not supported (float only)");
-    }
+    *status = require_float_type(attrs);
     if (status->is_ok()) *status = read_window_attrs(attrs, "dilations", &window_);
     if (status->is_ok() && attrs.op().rfind("_Fused", 0) == 0) {
       *status = read_conv_fusion(attrs, &fusion_);
@@ -113,8 +109,10 @@ class ConvKernel : public OpKernel {
         return Status::ok();
       }
     }
-    WindowAxis h, w;
-    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, f[0], f[1], &h, &w));
+    std::vector<WindowAxis> axes;
+    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, {f[0], f[1]}, &axes));
+    const WindowAxis& h = axes[0];
+    const WindowAxis& w = axes[1];
     Plan plan;
     plan.input_shape = in;
     plan.filter_shape = f;
@@ -127,8 +125,8 @@ class ConvKernel : public OpKernel {
       g.src = {in[0], in[3], in[1], in[2]};
       g.dst = {in[0], out_c, h.out, w.out};
       g.weights = kDepthwise ? memory::dims{f[2], f[3], 1, kh, kw} : memory::dims{f[3], f[2], kh, kw};
-      g.strides = {window_.stride_h, window_.stride_w};
-      g.dilations = {window_.dilation_h - 1, window_.dilation_w - 1};
+      g.strides = window_.strides;
+      g.dilations = {window_.dilations[0] - 1, window_.dilations[1] - 1};
       g.pad_l = {h.pad_before, w.pad_before};
       g.pad_r = {h.pad_after, w.pad_after};
       g.bias = fusion_.bias;

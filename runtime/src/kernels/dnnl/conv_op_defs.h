@@ -15,6 +15,15 @@
   R"pb( attr { name: "dilations" type: "list(int)")pb"                             \
   R"pb(        default_value { list { i: [1, 1, 1, 1] } } })pb"
 
+// The arguments of the input-gradient (transposed) convolutions.
+#define QTF_CONV_BACKPROP_INPUT_ARGS                                               \
+  R"pb( input_arg { name: "input_sizes" type: DT_INT32 })pb"                       \
+  R"pb( input_arg { name: "filter" type_attr: "T" })pb"                            \
+  R"pb( input_arg { name: "out_backprop" type_attr: "T" })pb"                      \
+  R"pb( output_arg { name: "output" type_attr: "T" })pb"                           \
+  R"pb( attr { name: "T" type: "type" })pb"                                        \
+  R"pb( attr { name: "strides" type: "list(int)" })pb"
+
 // What the fused forms add: the fused op list and its parameters.
 #define QTF_CONV_FUSION_ATTRS                                                      \
   R"pb( attr { name: "fused_ops" type: "list(string)")pb"                          \

@@ -26,4 +26,13 @@ dnnl::stream& dnnl_stream() {
 int64_t dnnl_primitives_created() { return counter().load(); }
 void count_dnnl_primitive() { counter().fetch_add(1); }
 
+Status require_float_type(const NodeAttrs& attrs) {
+  DataType t = TF_FLOAT;
+  QTF_RETURN_IF_ERROR(attrs.get_type("T", &t));
+  if (t != TF_FLOAT) {
+    return unimplemented(attrs.where() + "type " + dtype_name(t) + " is not supported (float only)");
+  }
+  return Status::ok();
+}
+
 }  // namespace qtf

@@ -1,6 +1,7 @@
 // The oneDNN engine and stream the kernels share, a counter of created
-// primitives (a second run of a model must create none), and the error
-// wrapper that turns oneDNN exceptions into a Status.
+// primitives (a second run of a model must create none), the error
+// wrapper that turns oneDNN exceptions into a Status, and the type check
+// the float-only kernels share.
 #pragma once
 
 #include <dnnl.hpp>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/kernel.h"
 #include "core/status.h"
 #include "core/tensor.h"
 
@@ -31,6 +33,10 @@ Status dnnl_call(const std::string& where, F&& f) {
   }
   return Status::ok();
 }
+
+// The oneDNN kernels compute in float: UNIMPLEMENTED, naming the node, when
+// attr T is another type.
+Status require_float_type(const NodeAttrs& attrs);
 
 // Brings a plan's cached weights up to date: reorders `filter` into
 // `plan.weights` unless it is the buffer reordered last time (a model's

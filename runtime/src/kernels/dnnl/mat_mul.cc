@@ -13,13 +13,9 @@ class MatMulKernel : public OpKernel {
  public:
   MatMulKernel(const NodeAttrs& attrs, Status* status, bool batched)
       : where_(attrs.where()), batched_(batched) {
-    DataType t = TF_FLOAT;
-    *status = attrs.get_type("T", &t);
+    *status = require_float_type(attrs);
     if (status->is_ok()) *status = attrs.get_bool(batched ? "adj_x" : "transpose_a", &ta_);
     if (status->is_ok()) *status = attrs.get_bool(batched ? "adj_y" : "transpose_b", &tb_);
-    if (status->is_ok() && t != TF_FLOAT) {
-      *status = unimplemented(where_ + "type " + dtype_name(t) + " is not supported (float only)");
-    }
   }
 
   Status compute(OpKernelContext& ctx) override {

@@ -16,11 +16,7 @@ template <dnnl::algorithm kAlgorithm>
 class PoolKernel : public OpKernel {
  public:
   PoolKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
-    DataType t = TF_FLOAT;
-    *status = attrs.get_type("T", &t);
-    if (status->is_ok() && t != TF_FLOAT) {
-      *status = unimplemented(where_ + "type " + dtype_name(t) + " is not supported (float only)");
-    }
+    *status = require_float_type(attrs);
     if (status->is_ok()) *status = read_window_attrs(attrs, nullptr, &window_);
     if (status->is_ok()) *status = read_spatial_pair(attrs, "ksize", &kh_, &kw_);
   }
@@ -59,8 +55,10 @@ class PoolKernel : public OpKernel {
         return Status::ok();
       }
     }
-    WindowAxis h, w;
-    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, kh_, kw_, &h, &w));
+    std::vector<WindowAxis> axes;
+    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, {kh_, kw_}, &axes));
+    const WindowAxis& h = axes[0];
+    const WindowAxis& w = axes[1];
     Plan plan;
     plan.input_shape = in;
     plan.out_shape = {in[0], h.out, w.out, in[3]};
@@ -71,7 +69,7 @@ class PoolKernel : public OpKernel {
         memory::desc src_md({in[0], in[3], in[1], in[2]}, dt, memory::format_tag::nhwc);
         memory::desc dst_md({in[0], in[3], h.out, w.out}, dt, memory::format_tag::nhwc);
         dnnl::pooling_forward::desc desc(dnnl::prop_kind::forward_inference, kAlgorithm, src_md,
-                                         dst_md, {window_.stride_h, window_.stride_w},
+                                         dst_md, window_.strides,
                                          {kh_, kw_}, {h.pad_before, w.pad_before},
                                          {h.pad_after, w.pad_after});
         plan.pd = dnnl::pooling_forward::primitive_desc(desc, dnnl_engine());

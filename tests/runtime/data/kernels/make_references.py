@@ -221,6 +221,78 @@ for op, short in (("ResizeBilinear", "bilinear"), ("ResizeNearestNeighbor", "nea
     resize(f"{short}_up_half", op, 1, 4, 5, 3, 8, 11, False, True)
     resize(f"{short}_down_half", op, 1, 9, 8, 2, 4, 3, False, True)
 
+# ----------------------------------------- transposed (input-gradient) convolutions
+# Added after the older cases so that their random inputs stay as they were.
+def tf_pads(size, k, stride, dilation, padding, explicit=None):
+    if padding == "SAME":
+        return same_pads(size, k, stride, dilation)
+    if padding == "EXPLICIT":
+        return explicit
+    return 0, 0
+
+
+def crop_transposed(full, pads, sizes):
+    """The input gradient from the unpadded transposed convolution `full`
+    (N, C, *spatial): padding cells dropped, rows no window reached zero."""
+    index = [slice(None), slice(None)]
+    for axis, ((before, _), size) in enumerate(zip(pads, sizes)):
+        short = before + size - full.shape[2 + axis]
+        if short > 0:
+            widths = [0, 0] * (full.dim() - 2 - axis - 1) + [0, short]
+            full = F.pad(full, widths)
+        index.append(slice(before, before + size))
+    return full[tuple(index)]
+
+
+def transposed_conv(name, n, h, w, c, m, kh, kw, strides, padding, dilations=(1, 1),
+                    explicit=None, nchw=False, depthwise=True):
+    """An input gradient as PyTorch's transposed convolution: with C groups
+    of M for DepthwiseConv2dNativeBackpropInput, else one group of C -> M
+    (Conv2DBackpropInput)."""
+    f = rand(kh, kw, c, m)
+    pads = [tf_pads(h, kh, strides[0], dilations[0], padding, explicit and explicit[0]),
+            tf_pads(w, kw, strides[1], dilations[1], padding, explicit and explicit[1])]
+    oh = (h + sum(pads[0]) - (kh - 1) * dilations[0] - 1) // strides[0] + 1
+    ow = (w + sum(pads[1]) - (kw - 1) * dilations[1] - 1) // strides[1] + 1
+    out_c = c * m if depthwise else m
+    grad = rand(n, out_c, oh, ow)  # NCHW
+    if depthwise:
+        ft, groups = torch.from_numpy(f).permute(2, 3, 0, 1).reshape(c * m, 1, kh, kw), c
+    else:
+        ft, groups = torch.from_numpy(f).permute(3, 2, 0, 1), 1
+    full = F.conv_transpose2d(torch.from_numpy(grad), ft, stride=tuple(strides),
+                              dilation=tuple(dilations), groups=groups)
+    x = crop_transposed(full, pads, (h, w))
+    if nchw:
+        sizes, g, y = [n, c, h, w], grad, x.contiguous().numpy()
+        attrs = dict(strides=[1, 1, *strides], dilations=[1, 1, *dilations], data_format="NCHW")
+    else:
+        sizes, g, y = [n, h, w, c], grad.transpose(0, 2, 3, 1), nchw_to_nhwc(x)
+        attrs = dict(strides=[1, *strides, 1], dilations=[1, *dilations, 1])
+    if explicit is not None:
+        pairs = [[0, 0], [0, 0], list(explicit[0]), list(explicit[1])] if nchw else \
+                [[0, 0], list(explicit[0]), list(explicit[1]), [0, 0]]
+        attrs["explicit_paddings"] = [v for pair in pairs for v in pair]
+    op = "DepthwiseConv2dNativeBackpropInput" if depthwise else "Conv2DBackpropInput"
+    save(name, op, [np.array(sizes, dtype=np.int32), f, g], y, T="float", padding=padding, **attrs)
+
+
+transposed_conv("dw_backprop_same_s1_m1", 1, 6, 7, 3, 1, 3, 3, (1, 1), "SAME")
+transposed_conv("dw_backprop_same_s2_m2_odd", 1, 7, 8, 2, 2, 3, 3, (2, 2), "SAME")
+transposed_conv("dw_backprop_valid_k3x2_s2x1_m3", 2, 7, 6, 2, 3, 3, 2, (2, 1), "VALID")
+transposed_conv("dw_backprop_dilation2_m2", 1, 9, 8, 3, 2, 3, 3, (1, 1), "SAME",
+                dilations=(2, 2))
+transposed_conv("dw_backprop_valid_dilation_1x2_s2", 1, 9, 10, 2, 1, 2, 3, (2, 2), "VALID",
+                dilations=(1, 2))
+transposed_conv("dw_backprop_explicit_m2", 1, 5, 6, 2, 2, 3, 3, (1, 2), "EXPLICIT",
+                explicit=((1, 2), (2, 0)))
+transposed_conv("dw_backprop_nchw_s2_m2", 2, 7, 6, 3, 2, 3, 2, (2, 2), "SAME", nchw=True)
+transposed_conv("dw_backprop_nchw_explicit", 1, 6, 5, 2, 1, 2, 2, (1, 1), "EXPLICIT",
+                explicit=((0, 1), (1, 1)), nchw=True)
+transposed_conv("backprop_input_nchw_s2_dilation", 1, 8, 7, 3, 2, 3, 3, (2, 1), "SAME",
+                dilations=(1, 2), nchw=True, depthwise=False)
+
+
 with open("cases.txt", "w") as f:
     f.write("\n".join(lines) + "\n")
 print(f"{len(lines)} cases")
