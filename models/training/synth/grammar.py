@@ -165,7 +165,7 @@ def calibration(shape, size):
     scene.desc["sky"]["fog"] = None
     scene.desc["film"] = {"exposure": 1.0, "white_balance": [1.0, 1.0, 1.0]}
     if shape == "plane":
-        scene.add("plane", "terrain", scene.material("concrete"), z=0.0, half_size=1.0e5)
+        scene.add("plane", "terrain", scene.material("concrete"), z=0.0, half_size=1000.0)  # large faces lose intersection precision
     elif shape == "sphere":
         scene.add("sphere", "structure", scene.material("plaster"), centre=[0.0, 0.0, height], radius=size)
     else:
