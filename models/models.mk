@@ -1,8 +1,9 @@
 # `make models`: rebuilds the four default SavedModels in models/default/ from
 # scratch: labels, fitting (Debian's Python, numpy, torch and OpenCV; the
 # panoramas come from blender-data), then the SavedModels written by the
-# project's own writer. The program itself never needs Python.
-MODELS_PACKAGES := python3-torch python3-numpy python3-opencv blender-data
+# project's own writer. The program itself never needs Python. `blender` renders the
+# synthetic panoramas of training/synth/ (never needed by `make demo` or `make test`).
+MODELS_PACKAGES := python3-torch python3-numpy python3-opencv blender-data blender
 MODELS_PYTHON := /usr/bin/python3
 MODELS_BUILD_DIR ?= $(BUILD_DIR)
 
