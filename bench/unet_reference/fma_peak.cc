@@ -11,24 +11,17 @@
 
 namespace unet {
 
-__attribute__((target("avx512f"), noinline)) float fma_rounds(int64_t iterations, float seed) {
+namespace {
+
+// The three loops differ only in their vector type; each is compiled for its
+// own instruction set and only called when the CPU reports it.
+__attribute__((target("avx512f"), noinline)) float rounds_avx512(int64_t iterations, float seed) {
   const __m512 a = _mm512_set1_ps(0.999999f);
   const __m512 b = _mm512_set1_ps(1e-7f);
   __m512 acc[12];
   for (int k = 0; k < 12; ++k) acc[k] = _mm512_set1_ps(seed + static_cast<float>(k));
   for (int64_t i = 0; i < iterations; ++i) {
-    acc[0] = _mm512_fmadd_ps(acc[0], a, b);
-    acc[1] = _mm512_fmadd_ps(acc[1], a, b);
-    acc[2] = _mm512_fmadd_ps(acc[2], a, b);
-    acc[3] = _mm512_fmadd_ps(acc[3], a, b);
-    acc[4] = _mm512_fmadd_ps(acc[4], a, b);
-    acc[5] = _mm512_fmadd_ps(acc[5], a, b);
-    acc[6] = _mm512_fmadd_ps(acc[6], a, b);
-    acc[7] = _mm512_fmadd_ps(acc[7], a, b);
-    acc[8] = _mm512_fmadd_ps(acc[8], a, b);
-    acc[9] = _mm512_fmadd_ps(acc[9], a, b);
-    acc[10] = _mm512_fmadd_ps(acc[10], a, b);
-    acc[11] = _mm512_fmadd_ps(acc[11], a, b);
+    for (int k = 0; k < 12; ++k) acc[k] = _mm512_fmadd_ps(acc[k], a, b);
   }
   __m512 sum = acc[0];
   for (int k = 1; k < 12; ++k) sum = _mm512_add_ps(sum, acc[k]);
@@ -37,6 +30,54 @@ __attribute__((target("avx512f"), noinline)) float fma_rounds(int64_t iterations
   float total = 0.f;
   for (float v : lanes) total += v;
   return total;
+}
+
+__attribute__((target("avx2,fma"), noinline)) float rounds_avx2(int64_t iterations, float seed) {
+  const __m256 a = _mm256_set1_ps(0.999999f);
+  const __m256 b = _mm256_set1_ps(1e-7f);
+  __m256 acc[12];
+  for (int k = 0; k < 12; ++k) acc[k] = _mm256_set1_ps(seed + static_cast<float>(k));
+  for (int64_t i = 0; i < iterations; ++i) {
+    for (int k = 0; k < 12; ++k) acc[k] = _mm256_fmadd_ps(acc[k], a, b);
+  }
+  __m256 sum = acc[0];
+  for (int k = 1; k < 12; ++k) sum = _mm256_add_ps(sum, acc[k]);
+  alignas(32) float lanes[8];
+  _mm256_store_ps(lanes, sum);
+  float total = 0.f;
+  for (float v : lanes) total += v;
+  return total;
+}
+
+// Baseline SSE2: a multiply and an add per element, counted as two FLOPs.
+__attribute__((noinline)) float rounds_plain(int64_t iterations, float seed) {
+  const __m128 a = _mm_set1_ps(0.999999f);
+  const __m128 b = _mm_set1_ps(1e-7f);
+  __m128 acc[12];
+  for (int k = 0; k < 12; ++k) acc[k] = _mm_set1_ps(seed + static_cast<float>(k));
+  for (int64_t i = 0; i < iterations; ++i) {
+    for (int k = 0; k < 12; ++k) acc[k] = _mm_add_ps(_mm_mul_ps(acc[k], a), b);
+  }
+  __m128 sum = acc[0];
+  for (int k = 1; k < 12; ++k) sum = _mm_add_ps(sum, acc[k]);
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, sum);
+  float total = 0.f;
+  for (float v : lanes) total += v;
+  return total;
+}
+
+FmaLoop choose_loop() {
+  if (__builtin_cpu_supports("avx512f")) return {"AVX-512 FMA", 16, &rounds_avx512};
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return {"AVX2 FMA", 8, &rounds_avx2};
+  return {"SSE2 multiply-add", 4, &rounds_plain};
+}
+
+}  // namespace
+
+const FmaLoop& fma_loop() {
+  static const FmaLoop loop = choose_loop();
+  return loop;
 }
 
 namespace {

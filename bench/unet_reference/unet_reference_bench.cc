@@ -406,9 +406,9 @@ int summary(int runs) {
 
   const unet::PeakRate peak1 = unet::fma_peak(1, 0.5);
   const unet::PeakRate peak2 = unet::fma_peak(2, 0.5);
-  std::printf("FP32 peak (AVX-512 FMA loop): %.1f GFLOP/s on one core, %.1f on two (elapsed time); "
+  std::printf("FP32 peak (%s loop): %.1f GFLOP/s on one core, %.1f on two (elapsed time); "
               "%.1f GFLOP per CPU-second\n",
-              peak1.wall, peak2.wall, peak2.per_cpu);
+              unet::fma_loop().name, peak1.wall, peak2.wall, peak2.per_cpu);
   // The runtime's share of the peak of as many cores as it runs threads on.
   const int cores = std::min(2, std::max(1, omp_get_max_threads()));
   const double peak = cores == 1 ? peak1.wall : peak2.wall;
@@ -495,6 +495,8 @@ BENCHMARK(BM_FmaPeak)->Threads(1)->Threads(2)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Line-buffered even into a pipe, so the summary survives a later crash.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int runs = 10;
   bool with_summary = true;
   std::vector<char*> rest;
