@@ -15,8 +15,9 @@ void accumulate(const Tensor& x, Tensor& sum) {
   const T* a = x.data<T>();
   T* s = sum.data<T>();
   const int64_t n = sum.num_elements();
-#pragma omp parallel for schedule(static) if (n >= kParallelMinElements)
-  for (int64_t i = 0; i < n; ++i) s[i] = static_cast<T>(s[i] + a[i]);
+  parallel_for(n, n, [&](int64_t begin, int64_t end) {
+    for (int64_t i = begin; i < end; ++i) s[i] = static_cast<T>(s[i] + a[i]);
+  });
 }
 
 class AddNKernel : public OpKernel {

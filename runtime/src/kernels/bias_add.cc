@@ -11,12 +11,13 @@ void add_bias(const void* xv, const void* bv, void* yv, int64_t rows, int64_t ch
   const T* x = static_cast<const T*>(xv);
   const T* b = static_cast<const T*>(bv);
   T* y = static_cast<T*>(yv);
-#pragma omp parallel for schedule(static) if (rows * channels >= kParallelMinElements)
-  for (int64_t r = 0; r < rows; ++r) {
-    const T* xr = x + r * channels;
-    T* yr = y + r * channels;
-    for (int64_t c = 0; c < channels; ++c) yr[c] = static_cast<T>(xr[c] + b[c]);
-  }
+  parallel_for(rows, rows * channels, [&](int64_t begin, int64_t end) {
+    for (int64_t r = begin; r < end; ++r) {
+      const T* xr = x + r * channels;
+      T* yr = y + r * channels;
+      for (int64_t c = 0; c < channels; ++c) yr[c] = static_cast<T>(xr[c] + b[c]);
+    }
+  });
 }
 
 class BiasAddKernel : public OpKernel {

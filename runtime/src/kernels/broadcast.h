@@ -43,7 +43,7 @@ inline void broadcast_row(const X* xp, const Y* yp, Z* zp, int64_t n, int64_t sx
 
 // Runs f(x[i], y[j]) -> z[k] over the plan. The innermost loop has one of
 // three stride patterns. Plans of one or two merged dimensions (same
-// shapes, a scalar, a per-channel operand) are split across OpenMP threads
+// shapes, a scalar, a per-channel operand) are split across the thread pool
 // when large; deeper plans run on one thread.
 template <typename X, typename Y, typename Z, typename F>
 void broadcast_loop(const BroadcastPlan& plan, const X* x, const Y* y, Z* z, F f) {
@@ -64,13 +64,14 @@ void broadcast_loop(const BroadcastPlan& plan, const X* x, const Y* y, Z* z, F f
     const int64_t block = inner >= kParallelMinElements ? kParallelMinElements / 4 : inner;
     const int64_t blocks_per_row = block == 0 ? 0 : (inner + block - 1) / block;
     const int64_t tasks = rows * blocks_per_row;
-#pragma omp parallel for schedule(static) if (rows * inner >= kParallelMinElements)
-    for (int64_t task = 0; task < tasks; ++task) {
-      const int64_t r = task / blocks_per_row;
-      const int64_t begin = (task % blocks_per_row) * block;
-      const int64_t n = std::min(block, inner - begin);
-      broadcast_row(x + r * rx + begin * sx, y + r * ry + begin * sy, z + r * inner + begin, n, sx, sy, f);
-    }
+    parallel_for(tasks, rows * inner, [&](int64_t first, int64_t last) {
+      for (int64_t task = first; task < last; ++task) {
+        const int64_t r = task / blocks_per_row;
+        const int64_t begin = (task % blocks_per_row) * block;
+        const int64_t n = std::min(block, inner - begin);
+        broadcast_row(x + r * rx + begin * sx, y + r * ry + begin * sy, z + r * inner + begin, n, sx, sy, f);
+      }
+    });
     return;
   }
   std::vector<int64_t> index(rank, 0);

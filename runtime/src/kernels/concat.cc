@@ -69,14 +69,15 @@ class ConcatV2Kernel : public OpKernel {
     }
     char* dst = static_cast<char*>(out.raw());
     const size_t out_bytes = static_cast<size_t>(out_row) * es;
-#pragma omp parallel for schedule(static) if (out.num_elements() >= kParallelMinElements)
-    for (int64_t o = 0; o < outer; ++o) {
-      char* d = dst + static_cast<size_t>(o) * out_bytes;
-      for (size_t i = 0; i < src.size(); ++i) {
-        std::memcpy(d, src[i] + static_cast<size_t>(o) * row_bytes[i], row_bytes[i]);
-        d += row_bytes[i];
+    parallel_for(outer, out.num_elements(), [&](int64_t begin, int64_t end) {
+      for (int64_t o = begin; o < end; ++o) {
+        char* d = dst + static_cast<size_t>(o) * out_bytes;
+        for (size_t i = 0; i < src.size(); ++i) {
+          std::memcpy(d, src[i] + static_cast<size_t>(o) * row_bytes[i], row_bytes[i]);
+          d += row_bytes[i];
+        }
       }
-    }
+    });
     return Status::ok();
   }
 

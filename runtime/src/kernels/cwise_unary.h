@@ -55,8 +55,9 @@ class UnaryKernel : public OpKernel {
     using R = decltype(Op<T>::apply(T()));
     const T* x = static_cast<const T*>(xv);
     R* y = static_cast<R*>(yv);
-#pragma omp parallel for schedule(static) if (n >= kParallelMinElements)
-    for (int64_t i = 0; i < n; ++i) y[i] = Op<T>::apply(x[i]);
+    parallel_for(n, n, [&](int64_t begin, int64_t end) {
+      for (int64_t i = begin; i < end; ++i) y[i] = Op<T>::apply(x[i]);
+    });
   }
 
   std::string where_;

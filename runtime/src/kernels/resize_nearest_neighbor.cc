@@ -60,17 +60,17 @@ class ResizeNearestNeighborKernel : public OpKernel {
     const char* x = static_cast<const char*>(images.raw());
     char* y = static_cast<char*>(out.raw());
     const int64_t rows = n * oh;
-    const bool parallel = out.num_elements() >= kParallelMinElements;
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int64_t r = 0; r < rows; ++r) {
-      const int64_t b = r / oh;
-      const char* row = x + static_cast<size_t>((b * h + ys_[static_cast<size_t>(r % oh)]) * w) * pixel;
-      char* dst = y + static_cast<size_t>(r * ow) * pixel;
-      for (int64_t sx : xs_) {
-        std::memcpy(dst, row + static_cast<size_t>(sx) * pixel, pixel);
-        dst += pixel;
+    parallel_for(rows, out.num_elements(), [&](int64_t begin, int64_t end) {
+      for (int64_t r = begin; r < end; ++r) {
+        const int64_t b = r / oh;
+        const char* row = x + static_cast<size_t>((b * h + ys_[static_cast<size_t>(r % oh)]) * w) * pixel;
+        char* dst = y + static_cast<size_t>(r * ow) * pixel;
+        for (int64_t sx : xs_) {
+          std::memcpy(dst, row + static_cast<size_t>(sx) * pixel, pixel);
+          dst += pixel;
+        }
       }
-    }
+    });
     return Status::ok();
   }
 

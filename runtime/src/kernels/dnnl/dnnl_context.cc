@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "threading/openmp_on_pool.h"
+
 namespace qtf {
 namespace {
 
@@ -14,7 +16,12 @@ std::atomic<int64_t>& counter() {
 }  // namespace
 
 dnnl::engine& dnnl_engine() {
-  static dnnl::engine engine(dnnl::engine::kind::cpu, 0);
+  static dnnl::engine engine = [] {
+    // Before oneDNN's first parallel region: its OpenMP calls go to the
+    // runtime's pool (threading/openmp_on_pool.h).
+    run_openmp_imports_on_pool(reinterpret_cast<const void*>(&dnnl_engine_create));
+    return dnnl::engine(dnnl::engine::kind::cpu, 0);
+  }();
   return engine;
 }
 
