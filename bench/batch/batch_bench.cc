@@ -2,9 +2,9 @@
 // --jobs J` on the same 200 panoramas with the default models, in the same
 // run: the runs are interleaved and repeated, so that a machine busy with
 // other work weighs on all alike. One quarrow runs twice per round: as it
-// is, and with OMP_WAIT_POLICY=passive (on a loaded machine libgomp's
-// spinning idle threads otherwise take time from the working one). Prints
-// each round, the medians and the load average before and after.
+// is, and with OMP_WAIT_POLICY=passive (the runtime's own pool parks its
+// threads and libgomp starts none, so the two should agree). Prints each
+// round, the medians and the load average before and after.
 //
 // usage: bench_batch [models_folder] [images] [rounds] [jobs]
 //   defaults: the repository's models/default, 200, 3, 2

@@ -10,7 +10,6 @@
 //
 //   unet_reference_bench [--runs=N] [--no_summary] [benchmark flags]
 #include <benchmark/benchmark.h>
-#include <omp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +30,7 @@
 #include "kernels/dnnl/conv_method.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
+#include "threading/thread_pool.h"
 #include "unet_layers.h"
 
 namespace {
@@ -340,11 +340,9 @@ int summary(int runs) {
   const double gflop = unet::gflop();
   std::printf("reference U-Net: 1x%dx%dx%d input, %zu convolutions, %.4f GFLOP\n", unet::kHeight,
               unet::kWidth, unet::kInChannels, unet::conv_layers().size(), gflop);
-  const char* wait_policy = std::getenv("OMP_WAIT_POLICY");
-  // Spinning OpenMP workers take the CPU from the thread with work when the
-  // machine is busy; the policy matters as much as the kernels then.
-  std::printf("load average at start: %.2f, OMP_WAIT_POLICY=%s\n", load_average(),
-              wait_policy != nullptr ? wait_policy : "(unset)");
+  // The runtime's pool (and so oneDNN) runs this many threads.
+  const int threads = qtf::ThreadPool::global().size();
+  std::printf("load average at start: %.2f, runtime threads: %d\n", load_average(), threads);
 
   const std::string dir = write_unet();
   if (dir.empty()) {
@@ -410,10 +408,10 @@ int summary(int runs) {
               "%.1f GFLOP per CPU-second\n",
               unet::fma_loop().name, peak1.wall, peak2.wall, peak2.per_cpu);
   // The runtime's share of the peak of as many cores as it runs threads on.
-  const int cores = std::min(2, std::max(1, omp_get_max_threads()));
+  const int cores = std::min(2, threads);
   const double peak = cores == 1 ? peak1.wall : peak2.wall;
   std::printf("reference U-Net on %d thread(s): %.0f%% of the %d-core peak (median), %.0f%% per CPU-second\n",
-              omp_get_max_threads(), 100.0 * gflop / ours_med * 1e3 / peak, cores,
+              threads, 100.0 * gflop / ours_med * 1e3 / peak, cores,
               100.0 * gflop / ours_cpu * 1e3 / peak2.per_cpu);
   print_layers(*unet_model, runs, peak, cores);
   unet_model.reset();

@@ -1,6 +1,7 @@
 // The thread-count decision: cgroup quota files, /proc/self/cgroup and
 // mountinfo parsing fed with text, the quota read along a fake cgroup tree,
-// and the count a process gets under a restricted affinity mask.
+// OMP_NUM_THREADS values, and the count a process gets under a restricted
+// affinity mask or a thread request.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include "temp_dir.h"
 #include "threading/cpu_quota.h"
+#include "threading/thread_count.h"
 #include "threading/thread_pool.h"
 
 namespace qtf {
@@ -149,9 +151,27 @@ TEST(CpuQuota, ThisProcess) {
   EXPECT_LE(usable_cpu_count(), affinity);
 }
 
+TEST(ThreadCount, OmpNumThreadsValues) {
+  struct Case {
+    const char* text;
+    std::optional<int> asked;
+  };
+  const Case cases[] = {
+      {nullptr, std::nullopt}, {"", std::nullopt},      {"1", 1},
+      {"16", 16},              {" 3 ", 3},              {"4,2", 4},
+      {"2 ,1", 2},             {"0", std::nullopt},     {"-2", std::nullopt},
+      {"two", std::nullopt},   {"3x", std::nullopt},    {"1.5", std::nullopt},
+      {",4", std::nullopt},    {"   ", std::nullopt},    {"99999999999999999999", 1000000},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(threads_asked(c.text), c.asked) << (c.text != nullptr ? c.text : "(unset)");
+  }
+}
+
 // What the probe prints when started in a fresh process, under a mask of
-// one CPU when `one_cpu`.
-std::string probe_output(bool one_cpu) {
+// one CPU when `one_cpu`, with OMP_NUM_THREADS set to `omp_num_threads`
+// (unset when null).
+std::string probe_output(bool one_cpu, const char* omp_num_threads = nullptr) {
   int out[2];
   if (pipe(out) != 0) return "pipe failed";
   const pid_t child = fork();
@@ -163,6 +183,11 @@ std::string probe_output(bool one_cpu) {
       CPU_ZERO(&one);
       CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
       if (sched_setaffinity(0, sizeof(one), &one) != 0) _exit(3);
+    }
+    if (omp_num_threads != nullptr) {
+      setenv("OMP_NUM_THREADS", omp_num_threads, 1);
+    } else {
+      unsetenv("OMP_NUM_THREADS");
     }
     execl(QTF_THREAD_COUNT_PROBE, QTF_THREAD_COUNT_PROBE, static_cast<char*>(nullptr));
     _exit(4);
@@ -186,6 +211,15 @@ TEST(CpuQuota, PoolOfAFreshProcessFollowsItsAffinity) {
   EXPECT_EQ(probe_output(false), "pool " + std::to_string(n) + " region " + std::to_string(n) + "\n");
   if (sysconf(_SC_NPROCESSORS_ONLN) < 2) GTEST_SKIP() << "needs two CPUs to restrict";
   EXPECT_EQ(probe_output(true), "pool 1 region 1\n");
+}
+
+// OMP_NUM_THREADS lowers the count and never raises it past the usable CPUs.
+TEST(CpuQuota, PoolOfAFreshProcessHonoursAThreadRequest) {
+  const std::string n = std::to_string(usable_cpu_count());
+  EXPECT_EQ(probe_output(false, "1"), "pool 1 region 1\n");
+  EXPECT_EQ(probe_output(false, "64"), "pool " + n + " region " + n + "\n");
+  EXPECT_EQ(probe_output(false, "none"), "pool " + n + " region " + n + "\n");
+  EXPECT_EQ(probe_output(true, "2"), "pool 1 region 1\n");
 }
 
 }  // namespace

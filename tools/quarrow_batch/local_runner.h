@@ -1,7 +1,7 @@
 // Runs the shards of a split as local quarrow processes, `jobs` at a time.
 //
 // Each of the `jobs` slots owns its share of this process's CPUs (quarrow is
-// bound to them and told as many OpenMP threads), so the slots never compete
+// bound to them and told as many threads), so the slots never compete
 // for a core; with more slots than CPUs, slots share CPUs one thread each.
 #pragma once
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "threading/cpu_quota.h"
+#include "threading/thread_count.h"
 
 namespace qtf {
 namespace {
@@ -87,7 +87,7 @@ void bump_and_wake(std::atomic<uint32_t>& word, std::atomic<int>& sleepers) {
 
 ThreadPool& ThreadPool::global() {
   // Never destroyed: parked workers may outlive static destructors at exit.
-  static ThreadPool* pool = new ThreadPool(usable_cpu_count());
+  static ThreadPool* pool = new ThreadPool(pool_thread_count());
   return *pool;
 }
 

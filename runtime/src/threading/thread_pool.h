@@ -5,8 +5,8 @@
 // kernel (futex) until there is work, so idle workers cost nothing on a
 // machine shared with other processes and a worker the scheduler delayed
 // never has its CPU taken by spinning team mates. The process-wide pool has
-// usable_cpu_count() threads, decided once; its workers start on the first
-// region and stay parked between runs.
+// pool_thread_count() threads (thread_count.h), decided once; its workers
+// start on the first region and stay parked between runs.
 #pragma once
 
 #include <sys/types.h>
