@@ -32,110 +32,14 @@
 #include "tensorflow/c/c_api.h"
 #include "threading/thread_pool.h"
 #include "unet_layers.h"
+#include "unet_savedmodel.h"
 
 namespace {
 
 using qsm::ModelBuilder;
 using qsm::Output;
 
-// Builder for unet::build writing TensorFlow ops (NHWC, HWIO filters).
-struct WriterBuilder {
-  using Value = Output;
-  ModelBuilder b;
-
-  Value input() { return b.input("input", TF_FLOAT, {1, unet::kHeight, unet::kWidth, unet::kInChannels}); }
-  Value conv(Value x, const unet::ConvLayer& l) {
-    const std::vector<float> w = unet::oihw_to_hwio(unet::weights_oihw(l), l);
-    Output y = b.op("Conv2D", {x, b.variable(l.name + "/kernel", {l.k, l.k, l.in_c, l.out_c}, w)},
-                    {{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}},
-                    l.name + "/Conv2D");
-    y = b.op("BiasAdd", {y, b.variable(l.name + "/bias", {l.out_c}, unet::bias(l))}, {},
-             l.name + "/BiasAdd");
-    return l.relu ? b.op("Relu", {y}, {}, l.name + "/Relu") : y;
-  }
-  Value pool(Value x) {
-    return b.op("MaxPool", {x},
-                {{"ksize", qsm::ints({1, 2, 2, 1})}, {"strides", qsm::ints({1, 2, 2, 1})},
-                 {"padding", qsm::str("VALID")}});
-  }
-  Value up_concat(Value x, Value skip) {
-    // Sizes are static here: the skip's spatial size is twice x's.
-    up_h = up_h == 0 ? unet::kHeight / 4 : up_h * 2;
-    Output up = b.op("ResizeNearestNeighbor", {x, b.constant_ints({up_h, up_h * 2})});
-    return b.op("ConcatV2", {up, skip, b.constant_ints({3})});
-  }
-  void output(Value x) { b.output("output_0", x, {1, unet::kHeight, unet::kWidth, 1}); }
-  int up_h = 0;
-};
-
-std::string make_temp_dir() {
-  char tmpl[] = "/tmp/unet_reference_XXXXXX";
-  const char* dir = mkdtemp(tmpl);
-  return dir == nullptr ? "" : dir;
-}
-
-// One SavedModel loaded through the C API with a fixed input.
-class Model {
- public:
-  Model(const std::string& dir, const std::vector<int64_t>& dims, const std::vector<float>& input) {
-    options_ = TF_NewSessionOptions();
-    graph_ = TF_NewGraph();
-    status_ = TF_NewStatus();
-    const char* tags[] = {"serve"};
-    session_ = TF_LoadSessionFromSavedModel(options_, nullptr, dir.c_str(), tags, 1, graph_, nullptr, status_);
-    if (TF_GetCode(status_) != TF_OK) {
-      error_ = TF_Message(status_);
-      return;
-    }
-    input_ = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), input.size() * sizeof(float));
-    std::memcpy(TF_TensorData(input_), input.data(), input.size() * sizeof(float));
-    feed_ = TF_Output{TF_GraphOperationByName(graph_, "serving_default_input"), 0};
-    fetch_ = TF_Output{TF_GraphOperationByName(graph_, "StatefulPartitionedCall"), 0};
-  }
-  ~Model() {
-    if (input_ != nullptr) TF_DeleteTensor(input_);
-    if (session_ != nullptr) {
-      TF_CloseSession(session_, status_);
-      TF_DeleteSession(session_, status_);
-    }
-    TF_DeleteGraph(graph_);
-    TF_DeleteStatus(status_);
-    TF_DeleteSessionOptions(options_);
-  }
-  const std::string& error() const { return error_; }
-
-  // One TF_SessionRun; copies the output into `out` when given.
-  bool run(std::vector<float>* out = nullptr) {
-    TF_Tensor* result = nullptr;
-    TF_SessionRun(session_, nullptr, &feed_, &input_, 1, &fetch_, &result, 1, nullptr, 0, nullptr, status_);
-    if (TF_GetCode(status_) != TF_OK) {
-      error_ = TF_Message(status_);
-      return false;
-    }
-    if (out != nullptr) {
-      const auto* p = static_cast<const float*>(TF_TensorData(result));
-      out->assign(p, p + TF_TensorByteSize(result) / sizeof(float));
-    }
-    TF_DeleteTensor(result);
-    return true;
-  }
-
-  static double process_cpu_ms() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return 1e3 * static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           1e-3 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-  }
-
- private:
-  TF_SessionOptions* options_ = nullptr;
-  TF_Graph* graph_ = nullptr;
-  TF_Status* status_ = nullptr;
-  TF_Session* session_ = nullptr;
-  TF_Tensor* input_ = nullptr;
-  TF_Output feed_{}, fetch_{};
-  std::string error_;
-};
+using unet::Model;
 
 struct Timing {
   double median_ms = 0, min_ms = 0;
@@ -172,14 +76,6 @@ constexpr int kConvH = 128, kConvW = 256, kConvC = 64;
 
 double conv_gflop() { return 2.0 * 9 * kConvC * kConvC * kConvH * kConvW * 1e-9; }
 
-std::string write_unet() {
-  WriterBuilder w;
-  unet::build(w);
-  const std::string dir = make_temp_dir();
-  if (dir.empty() || !w.b.save(dir).is_ok()) return "";
-  return dir;
-}
-
 // A lone 3x3 Conv2D (no bias or activation), 64 -> 64 channels on 128x256.
 std::string write_conv() {
   ModelBuilder b;
@@ -189,7 +85,7 @@ std::string write_conv() {
   Output y = b.op("Conv2D", {x, b.variable("conv/kernel", {3, 3, kConvC, kConvC}, w)},
                   {{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}});
   b.output("output_0", y, {1, kConvH, kConvW, kConvC});
-  const std::string dir = make_temp_dir();
+  const std::string dir = unet::make_temp_dir();
   if (dir.empty() || !b.save(dir).is_ok()) return "";
   return dir;
 }
@@ -344,7 +240,7 @@ int summary(int runs) {
   const int threads = qtf::ThreadPool::global().size();
   std::printf("load average at start: %.2f, runtime threads: %d\n", load_average(), threads);
 
-  const std::string dir = write_unet();
+  const std::string dir = unet::write_savedmodel();
   if (dir.empty()) {
     std::fprintf(stderr, "cannot write the U-Net SavedModel\n");
     return 1;
@@ -465,7 +361,7 @@ void run_model_benchmark(benchmark::State& state, const std::string& dir, const 
 }
 
 void BM_RuntimeUnet(benchmark::State& state) {
-  run_model_benchmark(state, write_unet(), {1, unet::kHeight, unet::kWidth, unet::kInChannels}, unet::input_nhwc(),
+  run_model_benchmark(state, unet::write_savedmodel(), {1, unet::kHeight, unet::kWidth, unet::kInChannels}, unet::input_nhwc(),
                       unet::gflop());
 }
 BENCHMARK(BM_RuntimeUnet)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();

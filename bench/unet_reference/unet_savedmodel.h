@@ -1,0 +1,47 @@
+// The reference U-Net as a SavedModel for the built-in runtime (NHWC, HWIO
+// filters), and a SavedModel loaded through the C API with a fixed input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tensorflow/c/c_api.h"
+
+namespace unet {
+
+// A fresh folder under /tmp; "" when it cannot be made.
+std::string make_temp_dir();
+
+// Writes the network (input "input", output "output_0") into a fresh
+// folder and returns it; "" on failure.
+std::string write_savedmodel();
+
+// One SavedModel loaded through the C API, fed `input` of shape `dims`.
+class Model {
+ public:
+  Model(const std::string& dir, const std::vector<int64_t>& dims, const std::vector<float>& input);
+  ~Model();
+  Model(const Model&) = delete;
+  Model& operator=(const Model&) = delete;
+
+  // Why loading or the last run failed ("" when they did not).
+  const std::string& error() const { return error_; }
+
+  // One TF_SessionRun; copies the output into `out` when given.
+  bool run(std::vector<float>* out = nullptr);
+
+  // CPU time of the whole process (every thread) so far.
+  static double process_cpu_ms();
+
+ private:
+  TF_SessionOptions* options_ = nullptr;
+  TF_Graph* graph_ = nullptr;
+  TF_Status* status_ = nullptr;
+  TF_Session* session_ = nullptr;
+  TF_Tensor* input_ = nullptr;
+  TF_Output feed_{}, fetch_{};
+  std::string error_;
+};
+
+}  // namespace unet
