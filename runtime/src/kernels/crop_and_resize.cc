@@ -25,49 +25,49 @@ void crop(const void* xv, int64_t h, int64_t w, int64_t c, const float* boxes,
           const int32_t* box_index, int64_t num_boxes, int64_t ch, int64_t cw, bool bilinear,
           float extrapolation, float* y) {
   const T* x = static_cast<const T*>(xv);
-  const bool parallel = num_boxes * ch * cw * c >= kParallelMinElements;
-#pragma omp parallel for schedule(static) if (parallel)
-  for (int64_t r = 0; r < num_boxes * ch; ++r) {
-    const int64_t b = r / ch, oy = r % ch;
-    const float* box = boxes + 4 * b;
-    const T* image = x + box_index[b] * h * w * c;
-    float* out = y + r * cw * c;
-    const float in_y = source(box[0], box[2], oy, ch, h);
-    if (in_y < 0 || in_y > static_cast<float>(h - 1)) {
-      for (int64_t i = 0; i < cw * c; ++i) out[i] = extrapolation;
-      continue;
-    }
-    const int64_t top = static_cast<int64_t>(std::floor(in_y));
-    const int64_t bottom = static_cast<int64_t>(std::ceil(in_y));
-    const float y_lerp = in_y - static_cast<float>(top);
-    for (int64_t ox = 0; ox < cw; ++ox, out += c) {
-      const float in_x = source(box[1], box[3], ox, cw, w);
-      if (in_x < 0 || in_x > static_cast<float>(w - 1)) {
-        for (int64_t k = 0; k < c; ++k) out[k] = extrapolation;
+  parallel_for(num_boxes * ch, num_boxes * ch * cw * c, [&](int64_t begin, int64_t end) {
+    for (int64_t r = begin; r < end; ++r) {
+      const int64_t b = r / ch, oy = r % ch;
+      const float* box = boxes + 4 * b;
+      const T* image = x + box_index[b] * h * w * c;
+      float* out = y + r * cw * c;
+      const float in_y = source(box[0], box[2], oy, ch, h);
+      if (in_y < 0 || in_y > static_cast<float>(h - 1)) {
+        for (int64_t i = 0; i < cw * c; ++i) out[i] = extrapolation;
         continue;
       }
-      if (!bilinear) {
-        const T* p = image + (static_cast<int64_t>(std::round(in_y)) * w +
-                              static_cast<int64_t>(std::round(in_x))) * c;
-        for (int64_t k = 0; k < c; ++k) out[k] = static_cast<float>(p[k]);
-        continue;
-      }
-      const int64_t left = static_cast<int64_t>(std::floor(in_x));
-      const int64_t right = static_cast<int64_t>(std::ceil(in_x));
-      const float x_lerp = in_x - static_cast<float>(left);
-      const T* tl = image + (top * w + left) * c;
-      const T* tr = image + (top * w + right) * c;
-      const T* bl = image + (bottom * w + left) * c;
-      const T* br = image + (bottom * w + right) * c;
-      for (int64_t k = 0; k < c; ++k) {
-        const float t = static_cast<float>(tl[k]) +
-                        (static_cast<float>(tr[k]) - static_cast<float>(tl[k])) * x_lerp;
-        const float u = static_cast<float>(bl[k]) +
-                        (static_cast<float>(br[k]) - static_cast<float>(bl[k])) * x_lerp;
-        out[k] = t + (u - t) * y_lerp;
+      const int64_t top = static_cast<int64_t>(std::floor(in_y));
+      const int64_t bottom = static_cast<int64_t>(std::ceil(in_y));
+      const float y_lerp = in_y - static_cast<float>(top);
+      for (int64_t ox = 0; ox < cw; ++ox, out += c) {
+        const float in_x = source(box[1], box[3], ox, cw, w);
+        if (in_x < 0 || in_x > static_cast<float>(w - 1)) {
+          for (int64_t k = 0; k < c; ++k) out[k] = extrapolation;
+          continue;
+        }
+        if (!bilinear) {
+          const T* p = image + (static_cast<int64_t>(std::round(in_y)) * w +
+                                static_cast<int64_t>(std::round(in_x))) * c;
+          for (int64_t k = 0; k < c; ++k) out[k] = static_cast<float>(p[k]);
+          continue;
+        }
+        const int64_t left = static_cast<int64_t>(std::floor(in_x));
+        const int64_t right = static_cast<int64_t>(std::ceil(in_x));
+        const float x_lerp = in_x - static_cast<float>(left);
+        const T* tl = image + (top * w + left) * c;
+        const T* tr = image + (top * w + right) * c;
+        const T* bl = image + (bottom * w + left) * c;
+        const T* br = image + (bottom * w + right) * c;
+        for (int64_t k = 0; k < c; ++k) {
+          const float t = static_cast<float>(tl[k]) +
+                          (static_cast<float>(tr[k]) - static_cast<float>(tl[k])) * x_lerp;
+          const float u = static_cast<float>(bl[k]) +
+                          (static_cast<float>(br[k]) - static_cast<float>(bl[k])) * x_lerp;
+          out[k] = t + (u - t) * y_lerp;
+        }
       }
     }
-  }
+  });
 }
 
 using CropLoop = void (*)(const void*, int64_t, int64_t, int64_t, const float*, const int32_t*,

@@ -43,25 +43,25 @@ class ExtractImagePatchesKernel : public OpKernel {
     const char* src = static_cast<const char*>(x.raw());
     char* dst = static_cast<char*>(y.raw());
     const int64_t rows = n * ay.out;
-    const bool parallel = y.num_elements() >= kParallelMinElements;
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int64_t r = 0; r < rows; ++r) {
-      const int64_t b = r / ay.out, oy = r % ay.out;
-      char* out = dst + static_cast<size_t>(r * ax.out * kh_ * kw_) * pixel;
-      for (int64_t ox = 0; ox < ax.out; ++ox) {
-        for (int64_t ky = 0; ky < kh_; ++ky) {
-          const int64_t iy = oy * sh_ - ay.pad_before + ky * rh_;
-          for (int64_t kx = 0; kx < kw_; ++kx, out += pixel) {
-            const int64_t ix = ox * sw_ - ax.pad_before + kx * rw_;
-            if (iy < 0 || iy >= h || ix < 0 || ix >= w) {
-              std::memset(out, 0, pixel);
-            } else {
-              std::memcpy(out, src + static_cast<size_t>((b * h + iy) * w + ix) * pixel, pixel);
+    parallel_for(rows, y.num_elements(), [&](int64_t begin, int64_t end) {
+      for (int64_t r = begin; r < end; ++r) {
+        const int64_t b = r / ay.out, oy = r % ay.out;
+        char* out = dst + static_cast<size_t>(r * ax.out * kh_ * kw_) * pixel;
+        for (int64_t ox = 0; ox < ax.out; ++ox) {
+          for (int64_t ky = 0; ky < kh_; ++ky) {
+            const int64_t iy = oy * sh_ - ay.pad_before + ky * rh_;
+            for (int64_t kx = 0; kx < kw_; ++kx, out += pixel) {
+              const int64_t ix = ox * sw_ - ax.pad_before + kx * rw_;
+              if (iy < 0 || iy >= h || ix < 0 || ix >= w) {
+                std::memset(out, 0, pixel);
+              } else {
+                std::memcpy(out, src + static_cast<size_t>((b * h + iy) * w + ix) * pixel, pixel);
+              }
             }
           }
         }
       }
-    }
+    });
     return Status::ok();
   }
 

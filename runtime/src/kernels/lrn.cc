@@ -41,19 +41,19 @@ class LrnKernel : public OpKernel {
     const int64_t rows = c == 0 ? 0 : x.num_elements() / c;
     const float* xp = x.data<float>();
     float* yp = y.data<float>();
-    const bool parallel = x.num_elements() >= kParallelMinElements;
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int64_t r = 0; r < rows; ++r) {
-      const float* in = xp + r * c;
-      float* out = yp + r * c;
-      for (int64_t k = 0; k < c; ++k) {
-        const int64_t lo = std::max<int64_t>(0, k - radius_);
-        const int64_t hi = std::min<int64_t>(c - 1, k + radius_);
-        float sum = 0.f;
-        for (int64_t j = lo; j <= hi; ++j) sum += in[j] * in[j];
-        out[k] = in[k] / std::pow(bias_ + alpha_ * sum, beta_);
+    parallel_for(rows, x.num_elements(), [&](int64_t begin, int64_t end) {
+      for (int64_t r = begin; r < end; ++r) {
+        const float* in = xp + r * c;
+        float* out = yp + r * c;
+        for (int64_t k = 0; k < c; ++k) {
+          const int64_t lo = std::max<int64_t>(0, k - radius_);
+          const int64_t hi = std::min<int64_t>(c - 1, k + radius_);
+          float sum = 0.f;
+          for (int64_t j = lo; j <= hi; ++j) sum += in[j] * in[j];
+          out[k] = in[k] / std::pow(bias_ + alpha_ * sum, beta_);
+        }
       }
-    }
+    });
     return Status::ok();
   }
 

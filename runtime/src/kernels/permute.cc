@@ -44,10 +44,11 @@ void permute(const E* x, E* y, const Shape& out_shape, const std::vector<int64_t
   // Chunks of about kParallelMinElements elements; each restarts the odometer.
   const int64_t chunk_rows = std::max<int64_t>(1, kParallelMinElements / out_shape.back());
   const int64_t chunks = (rows + chunk_rows - 1) / chunk_rows;
-#pragma omp parallel for schedule(static) if (chunks > 1)
-  for (int64_t c = 0; c < chunks; ++c) {
-    permute_rows(x, y, out_shape, src_step, c * chunk_rows, std::min(rows, (c + 1) * chunk_rows));
-  }
+  parallel_for(chunks, rows * out_shape.back(), [&](int64_t begin, int64_t end) {
+    for (int64_t c = begin; c < end; ++c) {
+      permute_rows(x, y, out_shape, src_step, c * chunk_rows, std::min(rows, (c + 1) * chunk_rows));
+    }
+  });
 }
 
 }  // namespace

@@ -96,13 +96,14 @@ void int_group(const Philox::Block& w, uint64_t range, int64_t lo, T* out) {
 template <typename T, typename Make>
 void fill_groups(T* data, int64_t n, int group, Make make) {
   const int64_t groups = (n + group - 1) / group;
-#pragma omp parallel for schedule(static) if (n >= kParallelMinElements)
-  for (int64_t g = 0; g < groups; ++g) {
-    T values[4];
-    make(g, values);
-    const int64_t first = g * group;
-    std::copy(values, values + std::min<int64_t>(group, n - first), data + first);
-  }
+  parallel_for(groups, n, [&](int64_t begin, int64_t end) {
+    for (int64_t g = begin; g < end; ++g) {
+      T values[4];
+      make(g, values);
+      const int64_t first = g * group;
+      std::copy(values, values + std::min<int64_t>(group, n - first), data + first);
+    }
+  });
 }
 
 template <typename T>

@@ -72,28 +72,28 @@ void resize(const void* xv, float* y, int64_t n, int64_t h, int64_t w, int64_t c
             const std::vector<CubicTaps>& ys, const std::vector<CubicTaps>& xs) {
   const T* x = static_cast<const T*>(xv);
   const int64_t oh = static_cast<int64_t>(ys.size()), ow = static_cast<int64_t>(xs.size());
-  const bool parallel = n * oh * ow * c >= kParallelMinElements;
-#pragma omp parallel for schedule(static) if (parallel)
-  for (int64_t r = 0; r < n * oh; ++r) {
-    const T* image = x + (r / oh) * h * w * c;
-    const CubicTaps& ty = ys[static_cast<size_t>(r % oh)];
-    float* out = y + r * ow * c;
-    for (int64_t ox = 0; ox < ow; ++ox, out += c) {
-      const CubicTaps& tx = xs[static_cast<size_t>(ox)];
-      for (int64_t k = 0; k < c; ++k) {
-        float sum = 0;
-        for (size_t j = 0; j < 4; ++j) {
-          const T* row = image + ty.index[j] * w * c + k;
-          float across = 0;
-          for (size_t i = 0; i < 4; ++i) {
-            across += tx.weight[i] * static_cast<float>(row[tx.index[i] * c]);
+  parallel_for(n * oh, n * oh * ow * c, [&](int64_t begin, int64_t end) {
+    for (int64_t r = begin; r < end; ++r) {
+      const T* image = x + (r / oh) * h * w * c;
+      const CubicTaps& ty = ys[static_cast<size_t>(r % oh)];
+      float* out = y + r * ow * c;
+      for (int64_t ox = 0; ox < ow; ++ox, out += c) {
+        const CubicTaps& tx = xs[static_cast<size_t>(ox)];
+        for (int64_t k = 0; k < c; ++k) {
+          float sum = 0;
+          for (size_t j = 0; j < 4; ++j) {
+            const T* row = image + ty.index[j] * w * c + k;
+            float across = 0;
+            for (size_t i = 0; i < 4; ++i) {
+              across += tx.weight[i] * static_cast<float>(row[tx.index[i] * c]);
+            }
+            sum += ty.weight[j] * across;
           }
-          sum += ty.weight[j] * across;
+          out[k] = sum;
         }
-        out[k] = sum;
       }
     }
-  }
+  });
 }
 
 template <typename T>
