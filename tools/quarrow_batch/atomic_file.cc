@@ -20,7 +20,9 @@ bool write_file_atomically(const std::string& path, const std::string& content,
     output.close();
     return static_cast<bool>(output);
   });
-  if (!written) error = "file " + path + " can't be written: " + std::strerror(errno);
+  // errno is not reliable here (the stream sets none, the temporary file's
+  // removal may overwrite it), so the message names the file only.
+  if (!written) error = "file " + path + " can't be written";
   return written;
 }
 
