@@ -5,6 +5,7 @@
 
 #include "table_builder.h"
 #include "tensor_bundle.pb.h"
+#include "util/coding.h"
 #include "util/crc32c.h"
 
 namespace qsm {
@@ -19,21 +20,18 @@ std::string bundle_tensor_bytes(const TensorValue& value, uint32_t* crc) {
   std::string out;
   uint32_t c = 0;
   for (const std::string& s : value.strings) {
-    put_varint64(&out, s.size());
+    qtf::put_varint64(&out, s.size());
     const uint64_t len = s.size();
+    std::string le;
     if (len <= 0xffffffffu) {
-      std::string le;
-      put_fixed32(&le, static_cast<uint32_t>(len));
-      c = qtf::crc32c_extend(c, le.data(), le.size());
+      qtf::put_fixed32(&le, static_cast<uint32_t>(len));
     } else {
-      std::string le;
-      put_fixed32(&le, static_cast<uint32_t>(len & 0xffffffffu));
-      put_fixed32(&le, static_cast<uint32_t>(len >> 32));
-      c = qtf::crc32c_extend(c, le.data(), le.size());
+      qtf::put_fixed64(&le, len);
     }
+    c = qtf::crc32c_extend(c, le.data(), le.size());
   }
   std::string checksum;
-  put_fixed32(&checksum, qtf::crc32c_mask(c));
+  qtf::put_fixed32(&checksum, qtf::crc32c_mask(c));
   out.append(checksum);
   c = qtf::crc32c_extend(c, checksum.data(), checksum.size());
   for (const std::string& s : value.strings) {

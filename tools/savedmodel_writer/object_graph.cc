@@ -4,7 +4,7 @@
 #include <map>
 #include <memory>
 
-#include "table_builder.h"
+#include "util/coding.h"
 
 namespace qsm {
 
@@ -33,15 +33,15 @@ std::string escape(const std::string& component) {
 
 // Protobuf wire helpers: the object graph message is small and has no
 // generated class in the runtime's schema.
-void put_tag(std::string* out, int field, int wire) { put_varint64(out, (field << 3) | wire); }
+void put_tag(std::string* out, int field, int wire) { qtf::put_varint64(out, (field << 3) | wire); }
 void put_bytes(std::string* out, int field, const std::string& bytes) {
   put_tag(out, field, 2);
-  put_varint64(out, bytes.size());
+  qtf::put_varint64(out, bytes.size());
   out->append(bytes);
 }
 void put_int(std::string* out, int field, uint64_t v) {
   put_tag(out, field, 0);
-  put_varint64(out, v);
+  qtf::put_varint64(out, v);
 }
 
 struct ObjectNode {

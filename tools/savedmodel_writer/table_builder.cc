@@ -1,21 +1,13 @@
 // LevelDB-format table writer for checkpoint index files.
 #include "table_builder.h"
 
+#include "util/coding.h"
 #include "util/crc32c.h"
 
 namespace qsm {
 
-void put_varint64(std::string* out, uint64_t v) {
-  while (v >= 0x80) {
-    out->push_back(static_cast<char>((v & 0x7f) | 0x80));
-    v >>= 7;
-  }
-  out->push_back(static_cast<char>(v));
-}
-
-void put_fixed32(std::string* out, uint32_t v) {
-  for (int k = 0; k < 4; ++k) out->push_back(static_cast<char>((v >> (8 * k)) & 0xff));
-}
+using qtf::put_fixed32;
+using qtf::put_varint64;
 
 std::string shortest_separator(const std::string& start, const std::string& limit) {
   const size_t min_len = std::min(start.size(), limit.size());
@@ -72,12 +64,13 @@ std::string TableBuilder::Block::finish() {
   return out;
 }
 
-std::string TableBuilder::write_block(const std::string& contents) {
-  std::string handle;
-  put_varint64(&handle, file_.size());
-  put_varint64(&handle, contents.size());
+qtf::BlockHandle TableBuilder::write_block(const std::string& contents) {
+  qtf::BlockHandle handle;
+  handle.offset = file_.size();
+  handle.size = contents.size();
   file_.append(contents);
-  const char type = 0;  // uncompressed, as TensorFlow's bundle writer asks for
+  // Uncompressed, as TensorFlow's bundle writer asks for.
+  const char type = static_cast<char>(qtf::BlockCompression::kNone);
   uint32_t crc = qtf::crc32c(contents.data(), contents.size());
   crc = qtf::crc32c_extend(crc, &type, 1);
   file_.push_back(type);
@@ -87,7 +80,8 @@ std::string TableBuilder::write_block(const std::string& contents) {
 
 void TableBuilder::flush_data_block() {
   if (data_.empty()) return;
-  pending_handle_ = write_block(data_.finish());
+  pending_handle_.clear();
+  write_block(data_.finish()).encode_to(&pending_handle_);
 }
 
 bool TableBuilder::add(const std::string& key, const std::string& value) {
@@ -107,17 +101,14 @@ std::string TableBuilder::finish() {
   if (finished_) return file_;
   flush_data_block();
   finished_ = true;
-  const std::string metaindex_handle = write_block(Block(kRestartInterval).finish());
+  qtf::Footer footer;
+  footer.metaindex = write_block(Block(kRestartInterval).finish());
   if (!pending_handle_.empty()) {
     index_.add(short_successor(last_key_), pending_handle_);
     pending_handle_.clear();
   }
-  const std::string index_handle = write_block(index_.finish());
-  std::string footer = metaindex_handle + index_handle;
-  footer.resize(40, '\0');
-  put_fixed32(&footer, static_cast<uint32_t>(kMagic & 0xffffffffu));
-  put_fixed32(&footer, static_cast<uint32_t>(kMagic >> 32));
-  file_.append(footer);
+  footer.index = write_block(index_.finish());
+  footer.encode_to(&file_);
   return file_;
 }
 

@@ -3,6 +3,8 @@
 // (restart every 16 entries, cut at about 256 KiB), an empty metaindex block,
 // an index block with restart interval 1 keyed by shortest separators, and the
 // 48-byte footer with the table magic. Every block carries a masked CRC32C.
+// The byte-level pieces (varints, fixed-width integers, block handles, the
+// footer, CRC32C) are the runtime's own, so writer and reader share them.
 #pragma once
 
 #include <algorithm>
@@ -11,14 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "checkpoint/table_format.h"
+
 namespace qsm {
 
 class TableBuilder {
  public:
   static constexpr int kRestartInterval = 16;
   static constexpr size_t kBlockSize = 262144;
-  static constexpr int kFooterSize = 48;
-  static constexpr unsigned long long kMagic = 0xdb4775248b80fb57ull;
 
   // Keys must be added in strictly increasing bytewise order; returns false
   // (and ignores the entry) otherwise.
@@ -44,21 +46,18 @@ class TableBuilder {
   };
 
   void flush_data_block();
-  // Appends block contents plus trailer; returns the block's handle encoding.
-  std::string write_block(const std::string& contents);
+  // Appends block contents plus trailer; returns the block's handle.
+  qtf::BlockHandle write_block(const std::string& contents);
 
   std::string file_;
   Block data_{kRestartInterval};
   Block index_{1};
   std::string last_key_;
   bool has_key_ = false;
-  std::string pending_handle_;  // handle of a flushed block waiting for its index key
+  std::string pending_handle_;  // encoded handle of a flushed block waiting for its index key
   bool finished_ = false;
 };
 
-// Helpers shared with the tests that decode what the builder wrote.
-void put_varint64(std::string* out, uint64_t v);
-void put_fixed32(std::string* out, uint32_t v);
 // The shortest string s with start <= s < limit (LevelDB's separator rule);
 // `start` itself when no shorter one exists.
 std::string shortest_separator(const std::string& start, const std::string& limit);
