@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct ImageRecord {
 // layer's own checks); `records` is then incomplete.
 void read_image_records(const std::string& path, std::vector<ImageRecord>& records);
 
+// The same for a JSON document read from `input`, for readers that hold the
+// text already (the tools and their tests).
+void read_image_records(std::istream& input, std::vector<ImageRecord>& records);
+
 // Writes `records` as the member "images" of a pretty-printed JSON document
 // at `path` with the archive's default options, and sets every record's
 // file_name again. The file is replaced as a whole (replace_file), so a write
@@ -57,5 +62,10 @@ void read_image_records(const std::string& path, std::vector<ImageRecord>& recor
 // returns false. Errors of the JSON layer are raised as cereal::Exception,
 // after the temporary file has been removed.
 bool write_image_records(const std::string& path, std::vector<ImageRecord>& records);
+
+// The record list as a data folder's images.json before any run, the way the
+// tools that make data folders write it: only "uuid", "id" and "is_main", one
+// compact record per line. read_image_records reads it back.
+std::string image_list_json_text(const std::vector<ImageRecord>& records);
 
 }  // namespace quarrow

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -159,6 +160,63 @@ TEST_F(ImageRecordTest, ValueFormatting) {
 TEST_F(ImageRecordTest, EmptyListIsThreeLines) {
   std::vector<ImageRecord> records;
   EXPECT_EQ(written(records), "{\n    \"images\": []\n}");
+}
+
+// The input list the tools write reads back through both readers' entry
+// points: from a file and from a stream, with awkward uuids intact and the
+// members it leaves out at their defaults.
+TEST_F(ImageRecordTest, InputListReadsBackFromFileAndStream) {
+  std::vector<ImageRecord> list(4);
+  list[0].uuid = "plain";
+  list[0].id = 1;
+  list[1].uuid = "quote\"and\\backslash";
+  list[1].id = std::numeric_limits<std::uint64_t>::max();
+  list[1].is_main = false;
+  list[2].uuid = "tab\tand\x01" "control";
+  list[2].id = 0;
+  list[3].uuid = "caf\xc3\xa9";  // UTF-8 passes as it is
+  list[3].id = 42;
+  for (ImageRecord& record : list) {
+    record.is_outdoor = true;  // never written into an input list
+    record.sky_ratio = 9.0f;
+  }
+  const std::string text = image_list_json_text(list);
+
+  std::vector<ImageRecord> from_stream;
+  std::istringstream input(text);
+  ASSERT_NO_THROW(read_image_records(input, from_stream)) << text;
+  std::vector<ImageRecord> from_file = read_json(text);
+  for (const std::vector<ImageRecord>* read : {&from_stream, &from_file}) {
+    ASSERT_EQ(read->size(), list.size()) << text;
+    for (size_t i = 0; i < list.size(); ++i) {
+      EXPECT_EQ((*read)[i].uuid, list[i].uuid) << i;
+      EXPECT_EQ((*read)[i].id, list[i].id) << i;
+      EXPECT_EQ((*read)[i].is_main, list[i].is_main) << i;
+      EXPECT_FALSE((*read)[i].is_outdoor) << i;
+      EXPECT_EQ((*read)[i].sky_ratio, 0.0f) << i;
+      EXPECT_EQ((*read)[i].file_name, list[i].uuid + ".jpg") << i;
+    }
+  }
+  // One record per line between the opening and closing lines.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(list.size()) + 2);
+}
+
+TEST_F(ImageRecordTest, EmptyInputListReadsAsNoRecords) {
+  const std::string text = image_list_json_text({});
+  EXPECT_EQ(text, "{\"images\": [\n]}\n");
+  std::istringstream input(text);
+  std::vector<ImageRecord> records;
+  ASSERT_NO_THROW(read_image_records(input, records));
+  EXPECT_TRUE(records.empty());
+}
+
+// A stream reader fails like the file reader: a broken document raises.
+TEST_F(ImageRecordTest, StreamReadRaisesOnBrokenDocuments) {
+  for (const char* text : {"", "{\"images\": [", "{\"images\": [{\"uuid\": \"a\"}]}"}) {
+    std::istringstream input(text);
+    std::vector<ImageRecord> records;
+    EXPECT_THROW(read_image_records(input, records), cereal::Exception) << text;
+  }
 }
 
 TEST_F(ImageRecordTest, WritingSetsFileNameAndReplacesFile) {

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "data/image_record.h"
 #include "demo_set.h"
-#include "record_list.h"
 #include "report_fixture.h"
 #include "tone_map.h"
 
@@ -114,10 +114,10 @@ TEST(ToneMap, KeepsChannelOrder) {
 // ---- the demo set ----------------------------------------------------------
 
 TEST(DemoSet, ImagesJsonListsEightRecordsWithOneNotMain) {
-  std::vector<report::ReportRecord> records;
-  std::string error;
-  ASSERT_TRUE(report::parse_record_json(images_json_text(demo_panoramas()), records, error))
-      << error;
+  // Read the way quarrow itself reads images.json.
+  std::vector<ImageRecord> records;
+  std::istringstream text(images_json_text(demo_panoramas()));
+  ASSERT_NO_THROW(read_image_records(text, records));
   ASSERT_EQ(records.size(), 8u);
   const char* names[] = {"city",  "courtyard", "forest",  "interior",
                          "night", "studio",    "sunrise", "sunset"};
@@ -125,6 +125,7 @@ TEST(DemoSet, ImagesJsonListsEightRecordsWithOneNotMain) {
   for (size_t i = 0; i < records.size(); ++i) {
     EXPECT_EQ(records[i].uuid, names[i]);
     EXPECT_EQ(records[i].id, i + 1);
+    EXPECT_EQ(records[i].file_name, std::string(names[i]) + ".jpg");
     not_main += records[i].is_main ? 0 : 1;
   }
   EXPECT_EQ(not_main, 1);

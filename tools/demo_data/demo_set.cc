@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "data/image_record.h"
 #include "tone_map.h"
 
 namespace quarrow::demo {
@@ -33,16 +33,13 @@ const std::vector<DemoPanorama>& demo_panoramas() {
 }
 
 std::string images_json_text(const std::vector<DemoPanorama>& set) {
-  std::ostringstream out;
-  out << "{\"images\": [\n";
+  std::vector<ImageRecord> records(set.size());
   for (size_t i = 0; i < set.size(); ++i) {
-    const DemoPanorama& p = set[i];
-    out << "  {\"uuid\": \"" << p.uuid << "\", \"id\": " << p.id
-        << ", \"is_main\": " << (p.is_main ? "true" : "false") << "}"
-        << (i + 1 < set.size() ? "," : "") << "\n";
+    records[i].uuid = set[i].uuid;
+    records[i].id = set[i].id;
+    records[i].is_main = set[i].is_main;
   }
-  out << "]}\n";
-  return out.str();
+  return image_list_json_text(records);
 }
 
 bool write_demo_data(const std::string& source_folder, const std::string& data_folder,

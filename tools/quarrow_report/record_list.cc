@@ -1,3 +1,7 @@
+// The report reads the record list itself rather than through quarrow_data's
+// cereal reader: it names the record and member at fault, which cereal's
+// exceptions do not. Its plain rapidjson must not be linked into a program
+// that also links quarrow_data, whose rapidjson cereal configures to throw.
 #include "record_list.h"
 
 #include <filesystem>
