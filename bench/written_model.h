@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tensorflow/c/c_api.h"
+#include "loaded_model.h"
 
 namespace bench {
 
@@ -19,26 +19,17 @@ inline std::string temp_model_dir(const std::string& name) {
   return dir.string();
 }
 
-struct LoadedModel {
-  TF_Status* status = TF_NewStatus();
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Session* session = nullptr;
+// Removes its folder when it goes.
+struct RemovedAtEnd {
   std::string dir;
+  ~RemovedAtEnd() { std::filesystem::remove_all(dir); }
+};
 
-  explicit LoadedModel(const std::string& d) : dir(d) {
-    const char* tags[] = {"serve"};
-    session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags, 1, graph, nullptr, status);
-  }
-  ~LoadedModel() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteSessionOptions(options);
-    TF_DeleteStatus(status);
-    std::filesystem::remove_all(dir);
-  }
-  LoadedModel(const LoadedModel&) = delete;
-  LoadedModel& operator=(const LoadedModel&) = delete;
+// The model at `dir`, loaded; the folder is removed after the model is
+// released (bases go in reverse order).
+class WrittenModel : private RemovedAtEnd, public quarrow::LoadedModel {
+ public:
+  explicit WrittenModel(const std::string& folder) : RemovedAtEnd{folder}, quarrow::LoadedModel(folder) {}
 };
 
 }  // namespace bench

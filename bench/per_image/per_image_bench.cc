@@ -32,6 +32,7 @@
 #include "inference/depth_runners.h"
 #include "inference/ground_segmentation.h"
 #include "inference/sky_segmentation.h"
+#include "loaded_model.h"
 #include "savedmodel_writer.h"
 #include "test_models.h"
 
@@ -69,34 +70,18 @@ qtf::Status write_conv_model(const std::string& dir, const std::string& input_na
   return b.save(dir);
 }
 
-class Model {
- public:
-  explicit Model(const std::string& dir) {
-    handles_.options = TF_NewSessionOptions();
-    handles_.graph = TF_NewGraph();
-    handles_.status = TF_NewStatus();
-    const char* tags[] = {"serve"};
-    handles_.session = TF_LoadSessionFromSavedModel(handles_.options, nullptr, dir.c_str(), tags, 1,
-                                                    handles_.graph, nullptr, handles_.status);
-    if (TF_GetCode(handles_.status) != TF_OK) {
-      std::fprintf(stderr, "cannot load %s: %s\n", dir.c_str(), TF_Message(handles_.status));
-      std::exit(1);
-    }
+// A model the benchmark cannot do without: a failed load ends the process.
+std::unique_ptr<LoadedModel> load_or_exit(const std::string& dir) {
+  auto model = std::make_unique<LoadedModel>(dir);
+  if (!model->loaded()) {
+    std::fprintf(stderr, "cannot load %s: %s\n", dir.c_str(), TF_Message(model->status()));
+    std::exit(1);
   }
-  ~Model() {
-    TF_DeleteSession(handles_.session, handles_.status);
-    TF_DeleteGraph(handles_.graph);
-    TF_DeleteSessionOptions(handles_.options);
-    TF_DeleteStatus(handles_.status);
-  }
-  ModelSession& handles() { return handles_; }
-
- private:
-  ModelSession handles_;
-};
+  return model;
+}
 
 struct ModelFolder {
-  std::unique_ptr<Model> sky, ground, indoor_depth, outdoor_depth;
+  std::unique_ptr<LoadedModel> sky, ground, indoor_depth, outdoor_depth;
 };
 
 // Everything the benchmarks share, made once.
@@ -118,10 +103,10 @@ struct Workbench {
     check(write_conv_model(conv + "/outdoor_depth_model", "inputs", true));
     for (int set = 0; set < 2; ++set) {
       const std::string base = (folder / (set == kChannelModels ? "channel" : "conv")).string();
-      models[set].sky = std::make_unique<Model>(base + "/sky_segm_model");
-      models[set].ground = std::make_unique<Model>(base + "/ground_segm_model");
-      models[set].indoor_depth = std::make_unique<Model>(base + "/indoor_depth_model");
-      models[set].outdoor_depth = std::make_unique<Model>(base + "/outdoor_depth_model");
+      models[set].sky = load_or_exit(base + "/sky_segm_model");
+      models[set].ground = load_or_exit(base + "/ground_segm_model");
+      models[set].indoor_depth = load_or_exit(base + "/indoor_depth_model");
+      models[set].outdoor_depth = load_or_exit(base + "/outdoor_depth_model");
     }
     image_paths[kOutdoor] = write_panorama("outdoor.jpg", true);
     image_paths[kIndoor] = write_panorama("indoor.jpg", false);

@@ -19,7 +19,7 @@
 
 namespace {
 
-using Model = bench::LoadedModel;
+using Model = bench::WrittenModel;
 
 // serving_default_n (int32 scalar) -> StatefulPartitionedCall:0, a float
 // tensor computed by a While loop of n iterations.
@@ -59,20 +59,20 @@ void run_loop(benchmark::State& state, bool with_list) {
     return;
   }
   Model m(dir);
-  if (m.session == nullptr) {
-    state.SkipWithError(TF_Message(m.status));
+  if (m.session() == nullptr) {
+    state.SkipWithError(TF_Message(m.status()));
     return;
   }
-  TF_Output in{TF_GraphOperationByName(m.graph, "serving_default_n"), 0};
-  TF_Output out{TF_GraphOperationByName(m.graph, "StatefulPartitionedCall"), 0};
+  TF_Output in{TF_GraphOperationByName(m.graph(), "serving_default_n"), 0};
+  TF_Output out{TF_GraphOperationByName(m.graph(), "StatefulPartitionedCall"), 0};
   for (auto _ : state) {
     TF_Tensor* t = TF_AllocateTensor(TF_INT32, nullptr, 0, sizeof(int32_t));
     std::memcpy(TF_TensorData(t), &n, sizeof(n));
     TF_Tensor* result = nullptr;
-    TF_SessionRun(m.session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status);
+    TF_SessionRun(m.session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status());
     TF_DeleteTensor(t);
     if (result == nullptr) {
-      state.SkipWithError(TF_Message(m.status));
+      state.SkipWithError(TF_Message(m.status()));
       break;
     }
     benchmark::DoNotOptimize(TF_TensorData(result));

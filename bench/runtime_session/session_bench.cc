@@ -16,7 +16,7 @@
 
 namespace {
 
-using Model = bench::LoadedModel;
+using Model = bench::WrittenModel;
 
 void no_release(void*, size_t, void*) {}
 
@@ -24,19 +24,19 @@ void no_release(void*, size_t, void*) {}
 // StatefulPartitionedCall:0, once per iteration.
 void run_loop(benchmark::State& state, Model& m, const char* input, std::vector<float>& data,
               const std::vector<int64_t>& dims) {
-  if (m.session == nullptr) {
-    state.SkipWithError(TF_Message(m.status));
+  if (m.session() == nullptr) {
+    state.SkipWithError(TF_Message(m.status()));
     return;
   }
-  TF_Output in{TF_GraphOperationByName(m.graph, input), 0};
-  TF_Output out{TF_GraphOperationByName(m.graph, "StatefulPartitionedCall"), 0};
+  TF_Output in{TF_GraphOperationByName(m.graph(), input), 0};
+  TF_Output out{TF_GraphOperationByName(m.graph(), "StatefulPartitionedCall"), 0};
   for (auto _ : state) {
     TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), data.data(),
                                 data.size() * sizeof(float), no_release, nullptr);
     TF_Tensor* result = nullptr;
-    TF_SessionRun(m.session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status);
+    TF_SessionRun(m.session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status());
     if (result == nullptr) {
-      state.SkipWithError(TF_Message(m.status));
+      state.SkipWithError(TF_Message(m.status()));
       TF_DeleteTensor(t);
       break;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "loaded_model.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
 
@@ -73,43 +74,38 @@ void BM_UnetSessionRun(benchmark::State& state) {
     state.SkipWithError("model not written");
     return;
   }
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Status* status = TF_NewStatus();
-  const char* tags[] = {"serve"};
-  TF_Session* session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags, 1, graph, nullptr, status);
-  if (TF_GetCode(status) != TF_OK) {
-    state.SkipWithError(TF_Message(status));
-  } else {
-    const int64_t dims[] = {1, 256, 512, 3};
-    TF_Tensor* input = TF_AllocateTensor(TF_FLOAT, dims, 4, 256 * 512 * 3 * sizeof(float));
-    auto* data = static_cast<float*>(TF_TensorData(input));
-    for (int k = 0; k < 256 * 512 * 3; ++k) data[k] = static_cast<float>(k % 255) / 127.5f - 1.0f;
-    TF_Output feed{TF_GraphOperationByName(graph, "serving_default_input"), 0};
-    TF_Output fetch{TF_GraphOperationByName(graph, "StatefulPartitionedCall"), 0};
-    auto run_once = [&]() {
-      TF_Tensor* out = nullptr;
-      TF_SessionRun(session, nullptr, &feed, &input, 1, &fetch, &out, 1, nullptr, 0, nullptr, status);
-      if (out != nullptr) TF_DeleteTensor(out);
-      return TF_GetCode(status) == TF_OK;
-    };
-    if (!run_once()) {
+  {
+    quarrow::LoadedModel model(dir);
+    TF_Status* status = model.status();
+    if (!model.loaded()) {
       state.SkipWithError(TF_Message(status));
     } else {
-      for (auto _ : state) {
-        if (!run_once()) {
-          state.SkipWithError(TF_Message(status));
-          break;
+      const int64_t dims[] = {1, 256, 512, 3};
+      TF_Tensor* input = TF_AllocateTensor(TF_FLOAT, dims, 4, 256 * 512 * 3 * sizeof(float));
+      auto* data = static_cast<float*>(TF_TensorData(input));
+      for (int k = 0; k < 256 * 512 * 3; ++k) data[k] = static_cast<float>(k % 255) / 127.5f - 1.0f;
+      TF_Output feed{TF_GraphOperationByName(model.graph(), "serving_default_input"), 0};
+      TF_Output fetch{TF_GraphOperationByName(model.graph(), "StatefulPartitionedCall"), 0};
+      auto run_once = [&]() {
+        TF_Tensor* out = nullptr;
+        TF_SessionRun(model.session(), nullptr, &feed, &input, 1, &fetch, &out, 1, nullptr, 0, nullptr,
+                      status);
+        if (out != nullptr) TF_DeleteTensor(out);
+        return TF_GetCode(status) == TF_OK;
+      };
+      if (!run_once()) {
+        state.SkipWithError(TF_Message(status));
+      } else {
+        for (auto _ : state) {
+          if (!run_once()) {
+            state.SkipWithError(TF_Message(status));
+            break;
+          }
         }
       }
+      TF_DeleteTensor(input);
     }
-    TF_DeleteTensor(input);
-    TF_CloseSession(session, status);
-    TF_DeleteSession(session, status);
   }
-  TF_DeleteGraph(graph);
-  TF_DeleteStatus(status);
-  TF_DeleteSessionOptions(options);
   const std::string cleanup = "rm -rf '" + dir + "'";
   if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
 }

@@ -4,7 +4,7 @@
 // in a rotating order; the busy processes are pinned one per CPU and spin in
 // a loop bounded in time.
 //
-//   shared_machine_bench [--images=20] [--rounds=3] [--models=DIR] [--quarrow=PATH]
+//   bench_shared_machine [--images=20] [--rounds=3] [--models=DIR] [--quarrow=PATH]
 //
 // Targets: one core busy <= 1.3x the quiet time, all (two) cores busy <= 2.5x
 // (a fair share of two cores is 2x).

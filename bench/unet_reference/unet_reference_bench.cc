@@ -8,7 +8,7 @@
 // the Google Benchmark cases. OpenCV runs in the helper process
 // unet_reference_opencv (see opencv_unet.cc for why).
 //
-//   unet_reference_bench [--runs=N] [--no_summary] [benchmark flags]
+//   bench_unet_reference [--runs=N] [--no_summary] [benchmark flags]
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -59,37 +59,26 @@ std::string write_savedmodel() {
 }
 
 Model::Model(const std::string& dir, const std::vector<int64_t>& dims, const std::vector<float>& input) {
-  options_ = TF_NewSessionOptions();
-  graph_ = TF_NewGraph();
-  status_ = TF_NewStatus();
-  const char* tags[] = {"serve"};
-  session_ = TF_LoadSessionFromSavedModel(options_, nullptr, dir.c_str(), tags, 1, graph_, nullptr, status_);
-  if (TF_GetCode(status_) != TF_OK) {
-    error_ = TF_Message(status_);
+  if (!model_.load(dir, quarrow::LoadOptions{}, &error_)) {
+    error_ = TF_Message(model_.status());
     return;
   }
   input_ = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), input.size() * sizeof(float));
   std::memcpy(TF_TensorData(input_), input.data(), input.size() * sizeof(float));
-  feed_ = TF_Output{TF_GraphOperationByName(graph_, "serving_default_input"), 0};
-  fetch_ = TF_Output{TF_GraphOperationByName(graph_, "StatefulPartitionedCall"), 0};
+  feed_ = TF_Output{TF_GraphOperationByName(model_.graph(), "serving_default_input"), 0};
+  fetch_ = TF_Output{TF_GraphOperationByName(model_.graph(), "StatefulPartitionedCall"), 0};
 }
 
 Model::~Model() {
   if (input_ != nullptr) TF_DeleteTensor(input_);
-  if (session_ != nullptr) {
-    TF_CloseSession(session_, status_);
-    TF_DeleteSession(session_, status_);
-  }
-  TF_DeleteGraph(graph_);
-  TF_DeleteStatus(status_);
-  TF_DeleteSessionOptions(options_);
 }
 
 bool Model::run(std::vector<float>* out) {
   TF_Tensor* result = nullptr;
-  TF_SessionRun(session_, nullptr, &feed_, &input_, 1, &fetch_, &result, 1, nullptr, 0, nullptr, status_);
-  if (TF_GetCode(status_) != TF_OK) {
-    error_ = TF_Message(status_);
+  TF_Status* status = model_.status();
+  TF_SessionRun(model_.session(), nullptr, &feed_, &input_, 1, &fetch_, &result, 1, nullptr, 0, nullptr, status);
+  if (TF_GetCode(status) != TF_OK) {
+    error_ = TF_Message(status);
     return false;
   }
   if (out != nullptr) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tensorflow/c/c_api.h"
+#include "loaded_model.h"
 
 namespace unet {
 
@@ -35,10 +35,7 @@ class Model {
   static double process_cpu_ms();
 
  private:
-  TF_SessionOptions* options_ = nullptr;
-  TF_Graph* graph_ = nullptr;
-  TF_Status* status_ = nullptr;
-  TF_Session* session_ = nullptr;
+  quarrow::LoadedModel model_;
   TF_Tensor* input_ = nullptr;
   TF_Output feed_{}, fetch_{};
   std::string error_;

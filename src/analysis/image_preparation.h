@@ -7,11 +7,13 @@
 
 #include <opencv2/core.hpp>
 
+#include "inference/network_contract.h"
+
 namespace quarrow {
 
-// Working size of every per-image matrix after preparation.
-constexpr int kWorkingWidth = 512;
-constexpr int kWorkingHeight = 256;
+// Working size of every per-image matrix after preparation: the networks' size.
+constexpr int kWorkingWidth = kNetworkCols;
+constexpr int kWorkingHeight = kNetworkRows;
 
 // Decodes `image_path` (a rendered path text) as 8-bit BGR and fills:
 //   panorama   the decoded image, resized to 2048 x 1024 first unless it is

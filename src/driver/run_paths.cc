@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "data/path_utils.h"
+#include "inference/network_contract.h"
 
 namespace quarrow {
 namespace {
@@ -30,10 +31,10 @@ bool prepare_run_paths(int argc, const char* const argv[], RunPaths& paths) {
   const std::string data_folder = argv[2];
 
   if (model_folder.empty()) return fail("Error: no model folder specified");
-  paths.sky_segm_model_path = join_path(model_folder, "sky_segm_model");
-  paths.indoor_depth_model_path = join_path(model_folder, "indoor_depth_model");
-  paths.outdoor_depth_model_path = join_path(model_folder, "outdoor_depth_model");
-  paths.ground_segm_model_path = join_path(model_folder, "ground_segm_model");
+  paths.sky_segm_model_path = join_path(model_folder, kSkyModelFolder);
+  paths.indoor_depth_model_path = join_path(model_folder, kIndoorDepthModelFolder);
+  paths.outdoor_depth_model_path = join_path(model_folder, kOutdoorDepthModelFolder);
+  paths.ground_segm_model_path = join_path(model_folder, kGroundModelFolder);
 
   if (data_folder.empty()) return fail("Error: no data path specified");
 

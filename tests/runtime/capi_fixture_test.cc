@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "loaded_model.h"
 #include "tensorflow/c/c_api.h"
 #include "util/file.h"
 
@@ -12,84 +14,76 @@ namespace {
 const std::string kFixture =
     std::string(QUARROW_SHARED_DIR) + "/fixtures/savedmodels/half_plus_two_tf2";
 
-struct Loaded {
-  TF_Status* status = TF_NewStatus();
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Session* session = nullptr;
+// The fixture loaded with `tags`, filling `meta` when given.
+quarrow::LoadedModel load_fixture(std::vector<const char*> tags, TF_Buffer* meta = nullptr) {
+  quarrow::LoadOptions options;
+  options.tags = std::move(tags);
+  options.meta_graph_def = meta;
+  return quarrow::LoadedModel(kFixture, options);
+}
 
-  explicit Loaded(std::vector<const char*> tags, TF_Buffer* meta = nullptr) {
-    session = TF_LoadSessionFromSavedModel(options, nullptr, kFixture.c_str(), tags.data(),
-                                           static_cast<int>(tags.size()), graph, meta, status);
+// Runs `input` (fed at `feed`, or nothing when empty) and fetches `fetch`;
+// the outcome is left in m.status().
+std::vector<float> run(quarrow::LoadedModel& m, const char* feed, std::vector<float> input,
+                       const char* fetch) {
+  TF_Output in{TF_GraphOperationByName(m.graph(), feed), 0};
+  TF_Output out{TF_GraphOperationByName(m.graph(), fetch), 0};
+  EXPECT_NE(out.oper, nullptr) << fetch;
+  TF_Tensor* t = nullptr;
+  if (!input.empty()) {
+    EXPECT_NE(in.oper, nullptr) << feed;
+    const int64_t dims[] = {static_cast<int64_t>(input.size())};
+    t = TF_NewTensor(TF_FLOAT, dims, 1, input.data(), input.size() * sizeof(float),
+                     [](void*, size_t, void*) {}, nullptr);
   }
-  ~Loaded() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteSessionOptions(options);
-    TF_DeleteStatus(status);
+  TF_Tensor* result = nullptr;
+  TF_SessionRun(m.session(), nullptr, &in, &t, t == nullptr ? 0 : 1, &out, &result, 1, nullptr, 0,
+                nullptr, m.status());
+  std::vector<float> values;
+  if (result != nullptr) {
+    const auto* p = static_cast<const float*>(TF_TensorData(result));
+    values.assign(p, p + TF_TensorByteSize(result) / sizeof(float));
+    TF_DeleteTensor(result);
   }
-
-  // Runs `input` (fed at `feed`, or nothing when empty) and fetches `fetch`.
-  std::vector<float> run(const char* feed, std::vector<float> input, const char* fetch) {
-    TF_Output in{TF_GraphOperationByName(graph, feed), 0};
-    TF_Output out{TF_GraphOperationByName(graph, fetch), 0};
-    EXPECT_NE(out.oper, nullptr) << fetch;
-    TF_Tensor* t = nullptr;
-    if (!input.empty()) {
-      EXPECT_NE(in.oper, nullptr) << feed;
-      const int64_t dims[] = {static_cast<int64_t>(input.size())};
-      t = TF_NewTensor(TF_FLOAT, dims, 1, input.data(), input.size() * sizeof(float),
-                       [](void*, size_t, void*) {}, nullptr);
-    }
-    TF_Tensor* result = nullptr;
-    TF_SessionRun(session, nullptr, &in, &t, t == nullptr ? 0 : 1, &out, &result, 1, nullptr, 0,
-                  nullptr, status);
-    std::vector<float> values;
-    if (result != nullptr) {
-      const auto* p = static_cast<const float*>(TF_TensorData(result));
-      values.assign(p, p + TF_TensorByteSize(result) / sizeof(float));
-      TF_DeleteTensor(result);
-    }
-    if (t != nullptr) TF_DeleteTensor(t);
-    return values;
-  }
-};
+  if (t != nullptr) TF_DeleteTensor(t);
+  return values;
+}
 
 bool fixture_present() { return qtf::path_exists(kFixture + "/saved_model.pb"); }
 
 TEST(CapiFixture, ServingDefaultComputesHalfPlusTwo) {
   if (!fixture_present()) GTEST_SKIP() << "fixture absent";
-  Loaded m({"serve"});
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
-  ASSERT_NE(m.session, nullptr);
+  quarrow::LoadedModel m = load_fixture({"serve"});
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
+  ASSERT_NE(m.session(), nullptr);
   const struct {
     float x, y;
   } cases[] = {{1.0f, 2.5f}, {-4.0f, 0.0f}, {3.0f, 3.5f}};
   for (const auto& c : cases) {
-    EXPECT_EQ(m.run("serving_default_x", {c.x}, "StatefulPartitionedCall_5"), std::vector<float>{c.y})
-        << "x = " << c.x << ": " << TF_Message(m.status);
+    EXPECT_EQ(run(m, "serving_default_x", {c.x}, "StatefulPartitionedCall_5"), std::vector<float>{c.y})
+        << "x = " << c.x << ": " << TF_Message(m.status());
   }
   // Not fed: PlaceholderWithDefault gives [0.0].
-  EXPECT_EQ(m.run("serving_default_x", {}, "StatefulPartitionedCall_5"), std::vector<float>{2.0f})
-      << TF_Message(m.status);
+  EXPECT_EQ(run(m, "serving_default_x", {}, "StatefulPartitionedCall_5"), std::vector<float>{2.0f})
+      << TF_Message(m.status());
   // Other signature of the same model: y = a * x + c.
-  EXPECT_EQ(m.run("regress_x2_to_y3_inputs", {2.0f}, "StatefulPartitionedCall_2"),
+  EXPECT_EQ(run(m, "regress_x2_to_y3_inputs", {2.0f}, "StatefulPartitionedCall_2"),
             std::vector<float>{4.0f})
-      << TF_Message(m.status);
+      << TF_Message(m.status());
 }
 
 TEST(CapiFixture, AssetVariableIsInitialisedWithItsPath) {
   if (!fixture_present()) GTEST_SKIP() << "fixture absent";
-  Loaded m({"serve"});
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  quarrow::LoadedModel m = load_fixture({"serve"});
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   // The init op assigned the asset path to "Variable"; its read is a string,
   // which the C API refuses to hand out, so check it through VarIsInitializedOp.
-  TF_Output out{TF_GraphOperationByName(m.graph, "Variable/IsInitialized/VarIsInitializedOp"), 0};
+  TF_Output out{TF_GraphOperationByName(m.graph(), "Variable/IsInitialized/VarIsInitializedOp"), 0};
   ASSERT_NE(out.oper, nullptr);
   TF_Tensor* result = nullptr;
-  TF_SessionRun(m.session, nullptr, nullptr, nullptr, 0, &out, &result, 1, nullptr, 0, nullptr,
-                m.status);
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  TF_SessionRun(m.session(), nullptr, nullptr, nullptr, 0, &out, &result, 1, nullptr, 0, nullptr,
+                m.status());
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   ASSERT_EQ(TF_TensorType(result), TF_BOOL);
   EXPECT_TRUE(*static_cast<const bool*>(TF_TensorData(result)));
   TF_DeleteTensor(result);
@@ -99,10 +93,10 @@ TEST(CapiFixture, TagsMustMatchExactly) {
   if (!fixture_present()) GTEST_SKIP() << "fixture absent";
   for (const std::vector<const char*>& tags :
        {std::vector<const char*>{"serve", "gpu"}, std::vector<const char*>{}, std::vector<const char*>{"train"}}) {
-    Loaded m(tags);
-    EXPECT_EQ(m.session, nullptr);
-    EXPECT_EQ(TF_GetCode(m.status), TF_NOT_FOUND) << TF_Message(m.status);
-    EXPECT_EQ(TF_GraphOperationByName(m.graph, "serving_default_x"), nullptr);
+    quarrow::LoadedModel m = load_fixture(tags);
+    EXPECT_EQ(m.session(), nullptr);
+    EXPECT_EQ(TF_GetCode(m.status()), TF_NOT_FOUND) << TF_Message(m.status());
+    EXPECT_EQ(TF_GraphOperationByName(m.graph(), "serving_default_x"), nullptr);
   }
 }
 
@@ -110,8 +104,8 @@ TEST(CapiFixture, FillsMetaGraphDefBuffer) {
   if (!fixture_present()) GTEST_SKIP() << "fixture absent";
   TF_Buffer* meta = TF_NewBuffer();
   {
-    Loaded m({"serve"}, meta);
-    ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+    quarrow::LoadedModel m = load_fixture({"serve"}, meta);
+    ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   }
   ASSERT_NE(meta->data, nullptr);
   // The serialized MetaGraphDef carries the signature key and its tag.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "loaded_model.h"
 #include "tensorflow/c/c_api.h"
 #include "util/file.h"
 
@@ -13,34 +14,20 @@ namespace {
 
 const std::string kFixture = std::string(QUARROW_SHARED_DIR) + "/fixtures/savedmodels/keras_lstm_tf26";
 
-struct Loaded {
-  TF_Status* status = TF_NewStatus();
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Session* session = nullptr;
-
-  Loaded() {
-    const char* tags[] = {"serve"};
-    session = TF_LoadSessionFromSavedModel(options, nullptr, kFixture.c_str(), tags, 1, graph, nullptr, status);
-  }
-  ~Loaded() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteSessionOptions(options);
-    TF_DeleteStatus(status);
-  }
+struct Loaded : quarrow::LoadedModel {
+  Loaded() : quarrow::LoadedModel(kFixture) {}
 
   // Feeds a [batch, 5, 1] sequence batch and returns the [batch, 1] output.
   std::vector<float> run(std::vector<float> input) {
-    TF_Output in{TF_GraphOperationByName(graph, "serving_default_input_6"), 0};
-    TF_Output out{TF_GraphOperationByName(graph, "StatefulPartitionedCall"), 0};
+    TF_Output in{TF_GraphOperationByName(graph(), "serving_default_input_6"), 0};
+    TF_Output out{TF_GraphOperationByName(graph(), "StatefulPartitionedCall"), 0};
     EXPECT_NE(in.oper, nullptr);
     EXPECT_NE(out.oper, nullptr);
     const int64_t dims[] = {static_cast<int64_t>(input.size() / 5), 5, 1};
     TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims, 3, input.data(), input.size() * sizeof(float),
                                 [](void*, size_t, void*) {}, nullptr);
     TF_Tensor* result = nullptr;
-    TF_SessionRun(session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, status);
+    TF_SessionRun(session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, status());
     std::vector<float> values;
     if (result != nullptr) {
       EXPECT_EQ(TF_NumDims(result), 2);
@@ -72,16 +59,16 @@ const struct {
 TEST(CapiLstmFixture, ServingDefaultMatchesTheReferenceOnEachSequence) {
   if (!fixture_present()) GTEST_SKIP() << "fixture absent";
   Loaded m;
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   for (const auto& c : kCases) {
     const std::vector<float> out = m.run(c.sequence);
-    ASSERT_EQ(out.size(), 1u) << TF_Message(m.status);
+    ASSERT_EQ(out.size(), 1u) << TF_Message(m.status());
     expect_close(out[0], c.output);
   }
   // Runs reuse the plan and the loop's frames; a second pass gives the same.
   for (const auto& c : kCases) {
     const std::vector<float> out = m.run(c.sequence);
-    ASSERT_EQ(out.size(), 1u) << TF_Message(m.status);
+    ASSERT_EQ(out.size(), 1u) << TF_Message(m.status());
     expect_close(out[0], c.output);
   }
 }
@@ -89,11 +76,11 @@ TEST(CapiLstmFixture, ServingDefaultMatchesTheReferenceOnEachSequence) {
 TEST(CapiLstmFixture, ABatchOfSequencesGivesEachSequencesOutput) {
   if (!fixture_present()) GTEST_SKIP() << "fixture absent";
   Loaded m;
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   std::vector<float> batch;
   for (const auto& c : kCases) batch.insert(batch.end(), c.sequence.begin(), c.sequence.end());
   const std::vector<float> out = m.run(batch);
-  ASSERT_EQ(out.size(), 3u) << TF_Message(m.status);
+  ASSERT_EQ(out.size(), 3u) << TF_Message(m.status());
   for (size_t i = 0; i < 3; ++i) expect_close(out[i], kCases[i].output);
 }
 

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "loaded_model.h"
 #include "saved_model_test_util.h"
 #include "temp_dir.h"
 #include "tensorflow/c/c_api.h"
@@ -18,33 +20,26 @@ using testing::make_test_model;
 using testing::TempDir;
 using testing::TestModel;
 
-struct Handles {
-  TF_Status* status = TF_NewStatus();
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Session* session = nullptr;
-
-  explicit Handles(const std::string& dir, std::vector<const char*> tags = {"serve"}) {
-    session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags.data(),
-                                           static_cast<int>(tags.size()), graph, nullptr, status);
+// A model loaded with `tags`, and its first serving signature run on x.
+struct Handles : quarrow::LoadedModel {
+  explicit Handles(const std::string& dir, std::vector<const char*> tags = {"serve"})
+      : quarrow::LoadedModel(dir, with_tags(std::move(tags))) {}
+  static quarrow::LoadOptions with_tags(std::vector<const char*> tags) {
+    quarrow::LoadOptions options;
+    options.tags = std::move(tags);
+    return options;
   }
-  ~Handles() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteSessionOptions(options);
-    TF_DeleteStatus(status);
-  }
-  TF_Code code() const { return TF_GetCode(status); }
-  std::string message() const { return TF_Message(status); }
+  TF_Code code() const { return TF_GetCode(status()); }
+  std::string message() const { return TF_Message(status()); }
 
   // Feeds x of shape [1, 2] and fetches the serving output.
   std::vector<float> serve(std::vector<float> x) {
-    TF_Output in{TF_GraphOperationByName(graph, "serving_default_x"), 0};
-    TF_Output out{TF_GraphOperationByName(graph, "StatefulPartitionedCall"), 0};
+    TF_Output in{TF_GraphOperationByName(graph(), "serving_default_x"), 0};
+    TF_Output out{TF_GraphOperationByName(graph(), "StatefulPartitionedCall"), 0};
     const int64_t dims[] = {1, 2};
     TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims, 2, x.data(), 8, [](void*, size_t, void*) {}, nullptr);
     TF_Tensor* result = nullptr;
-    TF_SessionRun(session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, status);
+    TF_SessionRun(session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, status());
     TF_DeleteTensor(t);
     std::vector<float> y;
     if (result != nullptr) {
@@ -139,7 +134,7 @@ TEST(Loader, UnknownOpsInsideFunctionsFailWithOneShortLine) {
   m.meta().mutable_meta_info_def()->mutable_stripped_op_list()->Clear();
   m.write(dir.file("m"));
   Handles h(dir.file("m"));
-  EXPECT_EQ(h.session, nullptr);
+  EXPECT_EQ(h.session(), nullptr);
   EXPECT_EQ(h.code(), TF_UNIMPLEMENTED);
   EXPECT_EQ(h.message(),
             "unsupported ops: QtfFancyMatMul (1, node 'mul' in '__inference_model_10'), "
@@ -160,13 +155,13 @@ TEST(Loader, UncheckedSignatureWithUnknownOpFailsShortlyWhenRun) {
   m.write(dir.file("m"));
   Handles h(dir.file("m"));
   ASSERT_EQ(h.code(), TF_OK) << h.message();
-  TF_Output in{TF_GraphOperationByName(h.graph, "serving_default_x"), 0};
-  TF_Output out{TF_GraphOperationByName(h.graph, "StatefulPartitionedCall_9"), 0};
+  TF_Output in{TF_GraphOperationByName(h.graph(), "serving_default_x"), 0};
+  TF_Output out{TF_GraphOperationByName(h.graph(), "StatefulPartitionedCall_9"), 0};
   float x[2] = {1.0f, 2.0f};
   const int64_t dims[] = {1, 2};
   TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims, 2, x, 8, [](void*, size_t, void*) {}, nullptr);
   TF_Tensor* result = nullptr;
-  TF_SessionRun(h.session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, h.status);
+  TF_SessionRun(h.session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, h.status());
   TF_DeleteTensor(t);
   EXPECT_EQ(result, nullptr);
   EXPECT_EQ(h.code(), TF_UNIMPLEMENTED);
@@ -181,8 +176,8 @@ TEST(Loader, NonEmptyGraphIsRejected) {
   Handles h(dir.file("m"));
   ASSERT_EQ(h.code(), TF_OK) << h.message();
   const char* tags[] = {"serve"};
-  TF_Session* second = TF_LoadSessionFromSavedModel(h.options, nullptr, dir.file("m").c_str(), tags,
-                                                     1, h.graph, nullptr, h.status);
+  TF_Session* second = TF_LoadSessionFromSavedModel(h.handles().options, nullptr, dir.file("m").c_str(), tags,
+                                                     1, h.graph(), nullptr, h.status());
   EXPECT_EQ(second, nullptr);
   EXPECT_EQ(h.code(), TF_INVALID_ARGUMENT);
   EXPECT_EQ(h.message(), "Graph is non-empty.");
@@ -217,7 +212,7 @@ TEST_P(LoaderFailureTest, FailsWithPreciseStatus) {
   m.write(model_dir);
   GetParam().damage(nullptr, model_dir);
   Handles h(model_dir);
-  EXPECT_EQ(h.session, nullptr);
+  EXPECT_EQ(h.session(), nullptr);
   EXPECT_EQ(h.code(), GetParam().code) << h.message();
   for (const auto& part : GetParam().message_parts) {
     EXPECT_NE(h.message().find(part), std::string::npos) << "'" << part << "' not in: " << h.message();
@@ -331,7 +326,7 @@ TEST(LoaderFixture, DamagedCopiesFailWithDataLoss) {
       flip_byte(path, c.offset < 0 ? size + c.offset : c.offset);
     }
     Handles h(copy);
-    EXPECT_EQ(h.session, nullptr) << c.file;
+    EXPECT_EQ(h.session(), nullptr) << c.file;
     EXPECT_EQ(h.code(), TF_DATA_LOSS) << c.file << ": " << h.message();
     EXPECT_NE(h.message().find(c.message_part), std::string::npos) << h.message();
   }

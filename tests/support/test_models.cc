@@ -10,6 +10,9 @@ namespace qsm {
 
 namespace {
 
+constexpr int64_t kRows = quarrow::kNetworkRows;
+constexpr int64_t kCols = quarrow::kNetworkCols;
+
 // x[..., channel] as a [1,H,W,1] tensor, for any H and W.
 Output channel_of(ModelBuilder& b, Output x, int channel) {
   Output begin = b.constant(TensorValue::int32s({4}, {0, 0, 0, channel}), "channel/begin");
@@ -42,11 +45,11 @@ qtf::Status write_segmentation_model(const std::string& dir, const SegmentationM
 qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& params) {
   QTF_RETURN_IF_ERROR(check_channel(params.channel));
   ModelBuilder b;
-  Output x = b.input(params.input_name, TF_FLOAT, {1, 256, 512, 3});
+  Output x = b.input(params.input_name, TF_FLOAT, {1, kRows, kCols, 3});
   Output depth = channel_of(b, x, params.channel);
-  depth = b.op("Reshape", {depth, b.constant(TensorValue::int32s({4}, {1, 1, 256, 512}), "depth/shape")},
-               {}, "depth");
-  b.output("output_0", depth, {1, 1, 256, 512});
+  const TensorValue shape = TensorValue::int32s({4}, {1, 1, quarrow::kNetworkRows, quarrow::kNetworkCols});
+  depth = b.op("Reshape", {depth, b.constant(shape, "depth/shape")}, {}, "depth");
+  b.output("output_0", depth, {1, 1, kRows, kCols});
   return b.save(dir);
 }
 
@@ -108,21 +111,21 @@ qtf::Status write_foreign_model(const std::string& dir, const ForeignModelSpec& 
     return qtf::invalid_argument("foreign model: weights must be 3 x channels and bias channels long");
   }
   ModelBuilder b;
-  Output x = b.input(params.input_name, TF_FLOAT, params.nchw_input ? Shape{-1, 3, 256, 512} : Shape{-1, 256, 512, 3});
+  Output x = b.input(params.input_name, TF_FLOAT, params.nchw_input ? Shape{-1, 3, kRows, kCols} : Shape{-1, kRows, kCols, 3});
   if (params.nchw_input) x = b.op("Transpose", {x, b.constant_ints({0, 2, 3, 1})}, {}, "to_nhwc");
   Output w = b.variable("conv/kernel", {1, 1, 3, c}, params.weights);
   Output y = b.op("Conv2D", {x, w}, {{"strides", ints({1, 1, 1, 1})}, {"padding", str("VALID")}}, "conv");
   y = b.op("BiasAdd", {y, b.variable("conv/bias", {c}, params.bias)}, {}, "bias");
   if (params.nchw_output) y = b.op("Transpose", {y, b.constant_ints({0, 3, 1, 2})}, {}, "to_nchw");
-  const Shape shape = params.nchw_output ? Shape{-1, c, 256, 512} : Shape{-1, 256, 512, c};
+  const Shape shape = params.nchw_output ? Shape{-1, c, kRows, kCols} : Shape{-1, kRows, kCols, c};
   if (params.output_shape_known) b.output(params.output_name, y, shape);
   else b.output(params.output_name, y);
   if (params.second_output) {
     Output first = b.op("Slice", {x, b.constant_ints({0, 0, 0, 0}), b.constant_ints({-1, -1, -1, 1})}, {}, "aux");
-    b.output("aux", first, {-1, 256, 512, 1});
+    b.output("aux", first, {-1, kRows, kCols, 1});
   }
   QTF_RETURN_IF_ERROR(b.save(dir));
-  if (params.call_name == "StatefulPartitionedCall") return qtf::Status::ok();
+  if (params.call_name == quarrow::kOutputOperation) return qtf::Status::ok();
   // Rewrite the saved graph with the serving call where the exporter puts it.
   std::ifstream in(dir + "/saved_model.pb", std::ios::binary);
   std::stringstream bytes;
@@ -137,10 +140,11 @@ qtf::Status write_foreign_model(const std::string& dir, const ForeignModelSpec& 
 }
 
 qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& params) {
-  QTF_RETURN_IF_ERROR(write_segmentation_model(folder + "/sky_segm_model", params.sky));
-  QTF_RETURN_IF_ERROR(write_segmentation_model(folder + "/ground_segm_model", params.ground));
-  QTF_RETURN_IF_ERROR(write_depth_model(folder + "/indoor_depth_model", params.indoor_depth));
-  return write_depth_model(folder + "/outdoor_depth_model", params.outdoor_depth);
+  const std::string root = folder + "/";
+  QTF_RETURN_IF_ERROR(write_segmentation_model(root + quarrow::kSkyModelFolder, params.sky));
+  QTF_RETURN_IF_ERROR(write_segmentation_model(root + quarrow::kGroundModelFolder, params.ground));
+  QTF_RETURN_IF_ERROR(write_depth_model(root + quarrow::kIndoorDepthModelFolder, params.indoor_depth));
+  return write_depth_model(root + quarrow::kOutdoorDepthModelFolder, params.outdoor_depth);
 }
 
 }  // namespace qsm

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/status.h"
+#include "inference/network_contract.h"
 
 namespace qsm {
 
@@ -18,7 +19,7 @@ struct SegmentationModelSpec {
   int channel = 0;
   float scale = 1.0f;
   float offset = 0.0f;
-  std::string input_name = "input";  // op "serving_default_<input_name>"
+  std::string input_name = quarrow::kSegmentationInputName;  // op "serving_default_<input_name>"
 };
 qtf::Status write_segmentation_model(const std::string& dir, const SegmentationModelSpec& params = {});
 
@@ -27,13 +28,14 @@ qtf::Status write_segmentation_model(const std::string& dir, const SegmentationM
 // [1,256,512,3] input.
 struct DepthModelSpec {
   int channel = 0;
-  std::string input_name = "inputs";  // op "serving_default_<input_name>"
+  std::string input_name = quarrow::kDepthInputName;  // op "serving_default_<input_name>"
 };
 qtf::Status write_depth_model(const std::string& dir, const DepthModelSpec& params = {});
 
 // A model that loads but whose every run fails (a Reshape to a shape no input
 // fits, found only at run time).
-qtf::Status write_failing_model(const std::string& dir, const std::string& input_name = "input");
+qtf::Status write_failing_model(const std::string& dir,
+                                const std::string& input_name = quarrow::kSegmentationInputName);
 
 // A segmentation model whose input op is "serving_default_image", so the
 // contract's "serving_default_input"/"serving_default_inputs" is missing.
@@ -63,10 +65,10 @@ qtf::Status write_foreign_model(const std::string& dir, const ForeignModelSpec& 
 // "ground_segm_model", "indoor_depth_model" and "outdoor_depth_model" made
 // with the specs below (defaults: sky = channel 2, ground = channel 1, depth = channel 0).
 struct ModelFolderSpec {
-  SegmentationModelSpec sky{2, 1.0f, 0.0f, "input"};
-  SegmentationModelSpec ground{1, 1.0f, 0.0f, "input"};
-  DepthModelSpec indoor_depth{0, "inputs"};
-  DepthModelSpec outdoor_depth{0, "inputs"};
+  SegmentationModelSpec sky{2, 1.0f, 0.0f, quarrow::kSegmentationInputName};
+  SegmentationModelSpec ground{1, 1.0f, 0.0f, quarrow::kSegmentationInputName};
+  DepthModelSpec indoor_depth{0, quarrow::kDepthInputName};
+  DepthModelSpec outdoor_depth{0, quarrow::kDepthInputName};
 };
 qtf::Status write_model_folder(const std::string& folder, const ModelFolderSpec& params = {});
 

@@ -19,10 +19,10 @@
 
 namespace {
 
-using qmodels::Layout;
-using qmodels::ScoreChoice;
-using qmodels_testing::Result;
-using qmodels_testing::run_tool;
+using quarrow::models::Layout;
+using quarrow::models::ScoreChoice;
+using quarrow::models::testing::Result;
+using quarrow::models::testing::run_tool;
 
 std::string temp(const std::string& name) {
   return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_adapt_" + name;
@@ -35,7 +35,7 @@ std::string fresh(const std::string& name) {
   return path;
 }
 
-const qmodels::ModelRole& role(const std::string& name) { return *qmodels::find_role(name); }
+const quarrow::models::ModelRole& role(const std::string& name) { return *quarrow::models::find_role(name); }
 
 TEST(AdaptScore, ParsesEveryForm) {
   struct Case {
@@ -54,7 +54,7 @@ TEST(AdaptScore, ParsesEveryForm) {
   for (const Case& c : cases) {
     ScoreChoice score;
     std::string error;
-    EXPECT_EQ(qmodels::parse_score(c.text, &score, &error), c.ok) << c.text;
+    EXPECT_EQ(quarrow::models::parse_score(c.text, &score, &error), c.ok) << c.text;
     if (!c.ok) {
       EXPECT_FALSE(error.empty()) << c.text;
       continue;
@@ -98,10 +98,10 @@ TEST(AdaptInputLayout, TakesTheLayoutThatFits) {
   for (const Case& c : cases) {
     Layout layout = Layout::kNhwc;
     std::string error;
-    EXPECT_EQ(qmodels::choose_input_layout(c.shape, c.known_rank, c.requested, &layout, &error), c.ok)
-        << qmodels::dims_text(c.shape) << " " << c.requested << ": " << error;
+    EXPECT_EQ(quarrow::models::choose_input_layout(c.shape, c.known_rank, c.requested, &layout, &error), c.ok)
+        << quarrow::models::dims_text(c.shape) << " " << c.requested << ": " << error;
     if (c.ok) {
-      EXPECT_EQ(layout, c.layout) << qmodels::dims_text(c.shape) << " " << c.requested;
+      EXPECT_EQ(layout, c.layout) << quarrow::models::dims_text(c.shape) << " " << c.requested;
     } else {
       EXPECT_EQ(error, c.error);
     }
@@ -112,7 +112,7 @@ ScoreChoice score(const char* text) {
   ScoreChoice s;
   std::string error;
   if (*text != '\0') {
-    EXPECT_TRUE(qmodels::parse_score(text, &s, &error)) << error;
+    EXPECT_TRUE(quarrow::models::parse_score(text, &s, &error)) << error;
   }
   return s;
 }
@@ -155,10 +155,10 @@ TEST(AdaptOutputPlan, DecidesFromTheShapeOrRefuses) {
        "the source output [1,256,512,2] has 2 channels; choose the depth channel with --score identity:CHANNEL"},
   };
   for (const Case& c : cases) {
-    qmodels::OutputPlan plan;
+    quarrow::models::OutputPlan plan;
     std::string error;
-    const bool ok = qmodels::plan_output(role(c.role), c.shape, true, score(c.score), &plan, &error);
-    const std::string what = std::string(c.role) + " " + qmodels::dims_text(c.shape) + " " + c.score;
+    const bool ok = quarrow::models::plan_output(role(c.role), c.shape, true, score(c.score), &plan, &error);
+    const std::string what = std::string(c.role) + " " + quarrow::models::dims_text(c.shape) + " " + c.score;
     if (!ok) {
       EXPECT_EQ(error, c.result) << what;
     } else if (plan.needs_real_shape) {
@@ -167,9 +167,9 @@ TEST(AdaptOutputPlan, DecidesFromTheShapeOrRefuses) {
       EXPECT_EQ(plan.description, c.result) << what;
     }
   }
-  qmodels::OutputPlan plan;
+  quarrow::models::OutputPlan plan;
   std::string error;
-  ASSERT_TRUE(qmodels::plan_output(role("sky"), {}, false, ScoreChoice{}, &plan, &error));
+  ASSERT_TRUE(quarrow::models::plan_output(role("sky"), {}, false, ScoreChoice{}, &plan, &error));
   EXPECT_TRUE(plan.needs_real_shape);
 }
 
@@ -180,7 +180,7 @@ float pixel(int h, int w, int c) { return static_cast<float>((h * 7 + w * 3 + c 
 // StatefulPartitionedCall and its shape.
 std::vector<float> run_once(const std::string& dir, const std::string& input_op, const std::vector<int64_t>& dims,
                             const std::vector<float>& x, std::vector<int64_t>* shape) {
-  qmodels::LoadedModel model;
+  quarrow::LoadedModel model;
   std::string error;
   EXPECT_TRUE(model.load(dir, "", &error)) << error;
   TF_Output in, out;
@@ -309,12 +309,12 @@ TEST(Adapt, RoundTripsMeetTheContractAndComputeTheSource) {
     const Result r = run_tool("adapt " + source + " " + adapted + " --role " + c.role + " " + c.options);
     ASSERT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
-    const qmodels::ModelRole& target = role(c.role);
+    const quarrow::models::ModelRole& target = role(c.role);
     EXPECT_NE(r.out.find(adapted + ": " + c.role + " model wrapping " + source + "; " + c.description + "\n"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find(adapted + ": meets the " + std::string(c.role) + " contract (float " +
-                         qmodels::dims_text(target.output_shape) + " 524288 bytes"),
+                         quarrow::models::dims_text(target.output_shape) + " 524288 bytes"),
               std::string::npos)
         << r.out;
     std::vector<int64_t> shape;
@@ -341,7 +341,7 @@ TEST(Adapt, AdaptedModelCarriesTheSourceCheckpoint) {
   ASSERT_TRUE(qsm::write_foreign_model(source).is_ok());
   ASSERT_EQ(run_tool("adapt " + source + " " + adapted + " --role sky --score softmax:1").code, 0);
   for (const char* file : {"/variables/variables.index", "/variables/variables.data-00000-of-00001"}) {
-    EXPECT_EQ(qmodels_testing::read_file(adapted + file), qmodels_testing::read_file(source + file)) << file;
+    EXPECT_EQ(quarrow::models::testing::read_file(adapted + file), quarrow::models::testing::read_file(source + file)) << file;
   }
   const Result r = run_tool("inspect " + adapted);
   ASSERT_EQ(r.code, 0) << r.err;
@@ -363,7 +363,7 @@ TEST(Adapt, AFolderOfAdaptedModelsPassesCheck) {
   depth.weights = {1, 0, 0};
   depth.bias = {0};
   ASSERT_TRUE(qsm::write_foreign_model(source_depth, depth).is_ok());
-  for (const qmodels::ModelRole& r : qmodels::model_roles()) {
+  for (const quarrow::models::ModelRole& r : quarrow::models::model_roles()) {
     const std::string source = r.depth ? source_depth : source_seg;
     const Result a = run_tool("adapt " + source + " " + folder + "/" + r.folder + " --role " + r.name +
                               (r.depth ? "" : " --score softmax:1"));
@@ -451,7 +451,7 @@ TEST(Adapt, RefusesAnOutputThatNoFunctionCallComputes) {
   const std::string source = fresh("refuse_tf1");
   ASSERT_TRUE(qsm::write_segmentation_model(source).is_ok());
   tensorflow::SavedModel model;
-  ASSERT_TRUE(model.ParseFromString(qmodels_testing::read_file(source + "/saved_model.pb")));
+  ASSERT_TRUE(model.ParseFromString(quarrow::models::testing::read_file(source + "/saved_model.pb")));
   (*(*model.mutable_meta_graphs(0)->mutable_signature_def())["serving_default"].mutable_outputs())["output_0"]
       .set_name("serving_default_input:0");
   std::ofstream(source + "/saved_model.pb", std::ios::binary | std::ios::trunc) << model.SerializeAsString();
@@ -467,7 +467,7 @@ TEST(Adapt, ResultThatDoesNotRunHereIsReported) {
   const std::string source = fresh("unknown_op_source");
   ASSERT_TRUE(qsm::write_foreign_model(source).is_ok());
   tensorflow::SavedModel model;
-  ASSERT_TRUE(model.ParseFromString(qmodels_testing::read_file(source + "/saved_model.pb")));
+  ASSERT_TRUE(model.ParseFromString(quarrow::models::testing::read_file(source + "/saved_model.pb")));
   for (auto& f : *model.mutable_meta_graphs(0)->mutable_graph_def()->mutable_library()->mutable_function()) {
     for (auto& n : *f.mutable_node_def()) {
       if (n.name() == "bias") n.set_op("QtfTestBiasAdd");
@@ -490,7 +490,7 @@ const std::string kFixtures = std::string(QUARROW_SHARED_DIR) + "/fixtures/saved
 // the call where the old one did, every other call input is captured.
 std::string wrap_real_export(const std::string& source, const std::string& call_name, const qsm::Shape& input_shape) {
   tensorflow::SavedModel model;
-  EXPECT_TRUE(model.ParseFromString(qmodels_testing::read_file(source + "/saved_model.pb")));
+  EXPECT_TRUE(model.ParseFromString(quarrow::models::testing::read_file(source + "/saved_model.pb")));
   const tensorflow::MetaGraphDef& meta = model.meta_graphs(0);
   const tensorflow::NodeDef* call = nullptr;
   for (const auto& n : meta.graph_def().node()) {
@@ -535,10 +535,10 @@ TEST(AdaptRealExports, WrappedOnnxTfExportMatchesOnnxRuntime) {
   if (!std::filesystem::exists(source + "/saved_model.pb")) GTEST_SKIP() << "fixture absent";
   const std::string dir = wrap_real_export(source, "PartitionedCall", {1, 3, 160, 160});
   ASSERT_FALSE(dir.empty());
-  qmodels::NpyArray input, expected;
+  quarrow::models::NpyArray input, expected;
   std::string error;
-  ASSERT_TRUE(qmodels::read_npy(io + "/input.npy", &input, &error)) << error;
-  ASSERT_TRUE(qmodels::read_npy(io + "/expected_output_onnxruntime.npy", &expected, &error)) << error;
+  ASSERT_TRUE(quarrow::models::read_npy(io + "/input.npy", &input, &error)) << error;
+  ASSERT_TRUE(quarrow::models::read_npy(io + "/expected_output_onnxruntime.npy", &expected, &error)) << error;
   std::vector<float> x(input.data.size() / 4), want(expected.data.size() / 4);
   std::memcpy(x.data(), input.data.data(), input.data.size());
   std::memcpy(want.data(), expected.data.data(), expected.data.size());

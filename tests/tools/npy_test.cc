@@ -9,7 +9,7 @@
 
 namespace {
 
-using qmodels::NpyArray;
+using quarrow::models::NpyArray;
 
 NpyArray make(TF_DataType dtype, std::vector<int64_t> shape, size_t item) {
   NpyArray a;
@@ -29,17 +29,17 @@ TEST(Npy, RoundTripsEveryTypeAndShape) {
                {TF_INT64, 8, "<i8"}, {TF_UINT8, 1, "|u1"},  {TF_BOOL, 1, "|b1"}};
   const std::vector<std::vector<int64_t>> shapes = {{}, {1}, {3}, {2, 3}, {1, 2, 2, 3}, {0, 4}};
   for (const Case& t : types) {
-    EXPECT_EQ(qmodels::npy_descr(t.dtype), t.descr);
+    EXPECT_EQ(quarrow::models::npy_descr(t.dtype), t.descr);
     for (const auto& shape : shapes) {
       const NpyArray a = make(t.dtype, shape, t.item);
-      const std::string bytes = qmodels::serialize_npy(a);
+      const std::string bytes = quarrow::models::serialize_npy(a);
       // Data starts on a 64-byte boundary and the header ends with '\n'.
       const size_t header_len = static_cast<unsigned char>(bytes[8]) | (static_cast<unsigned char>(bytes[9]) << 8);
       EXPECT_EQ((10 + header_len) % 64, 0u);
       EXPECT_EQ(bytes[10 + header_len - 1], '\n');
       NpyArray b;
       std::string error;
-      ASSERT_TRUE(qmodels::parse_npy(bytes, &b, &error)) << t.descr << ": " << error;
+      ASSERT_TRUE(quarrow::models::parse_npy(bytes, &b, &error)) << t.descr << ": " << error;
       EXPECT_EQ(b.dtype, a.dtype);
       EXPECT_EQ(b.shape, a.shape);
       EXPECT_EQ(b.data, a.data);
@@ -49,13 +49,13 @@ TEST(Npy, RoundTripsEveryTypeAndShape) {
 
 TEST(Npy, HeaderTextMatchesNumPy) {
   NpyArray a = make(TF_FLOAT, {3}, 4);
-  std::string bytes = qmodels::serialize_npy(a);
+  std::string bytes = quarrow::models::serialize_npy(a);
   EXPECT_EQ(bytes.substr(0, 8), std::string("\x93NUMPY\x01\x00", 8));
   EXPECT_NE(bytes.find("{'descr': '<f4', 'fortran_order': False, 'shape': (3,), }"), std::string::npos);
   a = make(TF_FLOAT, {}, 4);
-  EXPECT_NE(qmodels::serialize_npy(a).find("'shape': (), }"), std::string::npos);
+  EXPECT_NE(quarrow::models::serialize_npy(a).find("'shape': (), }"), std::string::npos);
   a = make(TF_FLOAT, {1, 256}, 4);
-  EXPECT_NE(qmodels::serialize_npy(a).find("'shape': (1, 256), }"), std::string::npos);
+  EXPECT_NE(quarrow::models::serialize_npy(a).find("'shape': (1, 256), }"), std::string::npos);
 }
 
 TEST(Npy, ReadsVersion2AndDoubleQuotedFields) {
@@ -68,7 +68,7 @@ TEST(Npy, ReadsVersion2AndDoubleQuotedFields) {
   bytes.append(reinterpret_cast<const char*>(values), 8);
   NpyArray a;
   std::string error;
-  ASSERT_TRUE(qmodels::parse_npy(bytes, &a, &error)) << error;
+  ASSERT_TRUE(quarrow::models::parse_npy(bytes, &a, &error)) << error;
   EXPECT_EQ(a.dtype, TF_INT32);
   int32_t back[2];
   std::memcpy(back, a.data.data(), 8);
@@ -76,7 +76,7 @@ TEST(Npy, ReadsVersion2AndDoubleQuotedFields) {
 }
 
 TEST(Npy, RejectsMalformedFiles) {
-  const std::string good = qmodels::serialize_npy(make(TF_FLOAT, {2, 2}, 4));
+  const std::string good = quarrow::models::serialize_npy(make(TF_FLOAT, {2, 2}, 4));
   auto with_header = [](const std::string& header, size_t data_bytes) {
     std::string b("\x93NUMPY\x01\x00", 8);
     b += static_cast<char>(header.size() & 0xff);
@@ -106,7 +106,7 @@ TEST(Npy, RejectsMalformedFiles) {
   for (const Case& c : cases) {
     NpyArray a;
     std::string error;
-    EXPECT_FALSE(qmodels::parse_npy(c.bytes, &a, &error)) << c.what;
+    EXPECT_FALSE(quarrow::models::parse_npy(c.bytes, &a, &error)) << c.what;
     EXPECT_NE(error.find(c.message_part), std::string::npos) << c.what << ": " << error;
   }
 }
@@ -114,16 +114,16 @@ TEST(Npy, RejectsMalformedFiles) {
 TEST(Npy, FilesNameThemselvesInErrors) {
   NpyArray a;
   std::string error;
-  EXPECT_FALSE(qmodels::read_npy("/nonexistent/in.npy", &a, &error));
+  EXPECT_FALSE(quarrow::models::read_npy("/nonexistent/in.npy", &a, &error));
   EXPECT_NE(error.find("/nonexistent/in.npy"), std::string::npos);
   const std::string path = ::testing::TempDir() + "/" + std::to_string(getpid()) + "_npy_round_trip.npy";
   const NpyArray b = make(TF_INT64, {2, 2}, 8);
-  ASSERT_TRUE(qmodels::write_npy(path, b, &error)) << error;
-  ASSERT_TRUE(qmodels::read_npy(path, &a, &error)) << error;
+  ASSERT_TRUE(quarrow::models::write_npy(path, b, &error)) << error;
+  ASSERT_TRUE(quarrow::models::read_npy(path, &a, &error)) << error;
   EXPECT_EQ(a.data, b.data);
   NpyArray s;
   s.dtype = TF_STRING;
-  EXPECT_FALSE(qmodels::write_npy(path, s, &error));
+  EXPECT_FALSE(quarrow::models::write_npy(path, s, &error));
 }
 
 }  // namespace

@@ -13,25 +13,25 @@
 
 namespace {
 
-using qmodels_testing::read_file;
-using qmodels_testing::Result;
-using qmodels_testing::run_tool;
+using quarrow::models::testing::read_file;
+using quarrow::models::testing::Result;
+using quarrow::models::testing::run_tool;
 
 std::string temp(const std::string& name) { return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_qmodels_" + name; }
 
 void write_floats(const std::string& path, std::vector<int64_t> shape, const std::vector<float>& v) {
-  qmodels::NpyArray a;
+  quarrow::models::NpyArray a;
   a.dtype = TF_FLOAT;
   a.shape = std::move(shape);
   a.data.assign(reinterpret_cast<const char*>(v.data()), v.size() * 4);
   std::string error;
-  ASSERT_TRUE(qmodels::write_npy(path, a, &error)) << error;
+  ASSERT_TRUE(quarrow::models::write_npy(path, a, &error)) << error;
 }
 
 std::vector<float> read_floats(const std::string& path, std::vector<int64_t>* shape) {
-  qmodels::NpyArray a;
+  quarrow::models::NpyArray a;
   std::string error;
-  EXPECT_TRUE(qmodels::read_npy(path, &a, &error)) << error;
+  EXPECT_TRUE(quarrow::models::read_npy(path, &a, &error)) << error;
   EXPECT_EQ(a.dtype, TF_FLOAT);
   *shape = a.shape;
   std::vector<float> v(a.data.size() / 4);

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-namespace qmodels_testing {
+namespace quarrow::models::testing {
 
 struct Result {
   int code = -1;
@@ -38,4 +38,4 @@ inline Result run_tool(const std::string& args) {
   return r;
 }
 
-}  // namespace qmodels_testing
+}  // namespace quarrow::models::testing

@@ -21,9 +21,9 @@ std::string temp(const std::string& name) {
   return ::testing::TempDir() + "/" + std::to_string(getpid()) + "_unsupported_" + name;
 }
 
-using qmodels_testing::read_file;
-using qmodels_testing::Result;
-using qmodels_testing::run_tool;
+using quarrow::models::testing::read_file;
+using quarrow::models::testing::Result;
+using quarrow::models::testing::run_tool;
 
 tensorflow::NodeDef node(const std::string& name, const std::string& op, std::vector<std::string> inputs) {
   tensorflow::NodeDef n;
@@ -213,7 +213,7 @@ TEST(UnsupportedOps, ConvolutionsOfExportsAreInspectedAsSupportedAndRun) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find(", 0 unsupported):"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(row("DepthwiseConv2dNativeBackpropInput", 1) + "\n"), std::string::npos) << r.out;
-  qmodels::LoadedModel model;
+  quarrow::LoadedModel model;
   std::string error;
   ASSERT_TRUE(model.load(dir, "", &error)) << error;
   TF_Output in, out;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loaded_model.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
 
@@ -24,37 +25,27 @@ std::string temp_dir(const std::string& name) {
   return dir.string();
 }
 
-// A saved model, loaded through the C API.
-struct Loaded {
+// A saved model, loaded through the C API; its folder goes with it.
+struct Loaded : quarrow::LoadedModel {
   std::string dir;
-  TF_SessionOptions* options = TF_NewSessionOptions();
-  TF_Graph* graph = TF_NewGraph();
-  TF_Status* status = TF_NewStatus();
-  TF_Session* session = nullptr;
 
   Loaded(const ModelBuilder& b, const std::string& name) : dir(temp_dir(name)) {
     const qtf::Status s = b.save(dir);
     EXPECT_TRUE(s.is_ok()) << s.message();
-    const char* tags[] = {"serve"};
-    session = TF_LoadSessionFromSavedModel(options, nullptr, dir.c_str(), tags, 1, graph, nullptr, status);
+    std::string error;
+    load(dir, quarrow::LoadOptions{}, &error);
   }
-  ~Loaded() {
-    if (session != nullptr) TF_DeleteSession(session, status);
-    TF_DeleteGraph(graph);
-    TF_DeleteStatus(status);
-    TF_DeleteSessionOptions(options);
-    std::filesystem::remove_all(dir);
-  }
+  ~Loaded() { std::filesystem::remove_all(dir); }
 
   // Feeds `x` at serving_default_x; returns output 0 (empty on failure).
   std::vector<float> run(const std::vector<int64_t>& dims, const std::vector<float>& x,
                          std::vector<int64_t>* shape = nullptr) {
-    TF_Output in{TF_GraphOperationByName(graph, "serving_default_x"), 0};
-    TF_Output out{TF_GraphOperationByName(graph, "StatefulPartitionedCall"), 0};
+    TF_Output in{TF_GraphOperationByName(graph(), "serving_default_x"), 0};
+    TF_Output out{TF_GraphOperationByName(graph(), "StatefulPartitionedCall"), 0};
     TF_Tensor* t = TF_AllocateTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), x.size() * 4);
     std::memcpy(TF_TensorData(t), x.data(), x.size() * 4);
     TF_Tensor* result = nullptr;
-    TF_SessionRun(session, nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, status);
+    TF_SessionRun(session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, status());
     TF_DeleteTensor(t);
     std::vector<float> v;
     if (result != nullptr) {
@@ -124,7 +115,7 @@ TEST(WriterControlFlow, IfRunsTheBranchTheInputSelects) {
   ModelBuilder b;
   build_if(b, false);
   Loaded m(b, "if");
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   EXPECT_EQ(m.run({3}, {1, 2, -1}), (std::vector<float>{2, 4, -2}));
   EXPECT_EQ(m.run({3}, {1, -2, -1}), (std::vector<float>{-1, 2, 1}));
 
@@ -148,13 +139,13 @@ TEST(WriterControlFlow, AssertInsideABranchFailsOnlyWhenThatBranchRunsAndFails) 
   ModelBuilder b;
   build_if(b, true);
   Loaded m(b, "assert");
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   EXPECT_EQ(m.run({2}, {1, 50}), (std::vector<float>{2, 100}));
   EXPECT_TRUE(m.run({4}, {200, 1, 2, 3}).empty());
-  EXPECT_EQ(TF_GetCode(m.status), TF_INVALID_ARGUMENT);
-  EXPECT_NE(std::string(TF_Message(m.status)).find("assertion failed: [x is too large] [200 1 2...]"),
+  EXPECT_EQ(TF_GetCode(m.status()), TF_INVALID_ARGUMENT);
+  EXPECT_NE(std::string(TF_Message(m.status())).find("assertion failed: [x is too large] [200 1 2...]"),
             std::string::npos)
-      << TF_Message(m.status);
+      << TF_Message(m.status());
   // The else branch has no assertion, even for large values.
   EXPECT_EQ(m.run({2}, {-500, 200}), (std::vector<float>{500, -200}));
 }
@@ -211,7 +202,7 @@ TEST(WriterControlFlow, StatelessWhileOverTensorListsComputesARunningSum) {
   ModelBuilder b;
   build_scan(b);
   Loaded m(b, "scan");
-  ASSERT_EQ(TF_GetCode(m.status), TF_OK) << TF_Message(m.status);
+  ASSERT_EQ(TF_GetCode(m.status()), TF_OK) << TF_Message(m.status());
   for (int steps : {1, 4, 9}) {
     std::vector<float> x;
     for (int t = 0; t < steps; ++t) {
@@ -227,7 +218,7 @@ TEST(WriterControlFlow, StatelessWhileOverTensorListsComputesARunningSum) {
       want.push_back(s1);
     }
     std::vector<int64_t> shape;
-    EXPECT_EQ(m.run({steps, 2}, x, &shape), want) << steps << " steps: " << TF_Message(m.status);
+    EXPECT_EQ(m.run({steps, 2}, x, &shape), want) << steps << " steps: " << TF_Message(m.status());
     EXPECT_EQ(shape, (std::vector<int64_t>{steps, 2}));
   }
   tensorflow::SavedModel model;

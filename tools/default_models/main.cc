@@ -10,14 +10,15 @@
 #include <iostream>
 #include <string>
 
+#include "inference/network_contract.h"
 #include "network_graph.h"
 #include "savedmodel_writer.h"
 #include "weights_file.h"
 
 namespace {
 
-const char* const kModels[] = {"sky_segm_model", "ground_segm_model", "indoor_depth_model",
-                               "outdoor_depth_model"};
+const char* const kModels[] = {quarrow::kSkyModelFolder, quarrow::kGroundModelFolder,
+                               quarrow::kIndoorDepthModelFolder, quarrow::kOutdoorDepthModelFolder};
 
 qtf::Status write_model(const std::string& weights_dir, const std::string& out_dir,
                         const std::string& model) {

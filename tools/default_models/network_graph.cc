@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "inference/network_contract.h"
+
 namespace quarrow::default_models {
 namespace {
 
-constexpr int64_t kRows = 256;
-constexpr int64_t kCols = 512;
+constexpr int64_t kRows = kNetworkRows;
+constexpr int64_t kCols = kNetworkCols;
 
 class GraphMaker {
  public:
@@ -92,11 +94,11 @@ qtf::Status build_network(const NetworkWeights& weights, qsm::ModelBuilder* buil
   qsm::ModelBuilder& b = *builder;
   GraphMaker g(weights, builder);
   if (weights.kind == "sky") {
-    const qsm::Output x = b.input("input", TF_FLOAT, {1, -1, -1, 3});
+    const qsm::Output x = b.input(kSegmentationInputName, TF_FLOAT, {1, -1, -1, kNetworkChannels});
     b.output("output_0", b.op("Sigmoid", {g.body(x)}), {1, -1, -1, 1});
   } else if (weights.kind == "ground") {
     if (!prior_fits(weights)) return qtf::invalid_argument("ground prior must be [1,256,1,1]");
-    const qsm::Output x = b.input("input", TF_FLOAT, {1, kRows, kCols, 3});
+    const qsm::Output x = b.input(kSegmentationInputName, TF_FLOAT, {1, kRows, kCols, kNetworkChannels});
     const qsm::Output logits = b.op("AddV2", {g.body(x), g.prior()});
     b.output("output_0", b.op("Sigmoid", {logits}), {1, kRows, kCols, 1});
   } else if (weights.kind == "depth") {
@@ -104,7 +106,7 @@ qtf::Status build_network(const NetworkWeights& weights, qsm::ModelBuilder* buil
     if (!(weights.depth_k > 0.0f && weights.depth_k < 1.0f)) {
       return qtf::invalid_argument("depth_k must lie between 0 and 1");
     }
-    const qsm::Output x = b.input("inputs", TF_FLOAT, {1, kRows, kCols, 3});
+    const qsm::Output x = b.input(kDepthInputName, TF_FLOAT, {1, kRows, kCols, kNetworkChannels});
     const qsm::Output kt = b.op("Mul", {b.constant(weights.depth_k), b.op("Tanh", {g.body(x)})});
     const qsm::Output one = b.constant(1.0f);
     const qsm::Output factor =

@@ -12,7 +12,7 @@
 #include "exec/loader.h"
 #include "loaded_model.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 namespace {
 
@@ -23,7 +23,7 @@ bool is_call_op(const std::string& op) { return op == "StatefulPartitionedCall" 
 std::string tensor_key(const std::string& name) {
   std::string op;
   int index = 0;
-  split_tensor_name(name, &op, &index);
+  quarrow::split_tensor_name(name, &op, &index);
   return op + ":" + std::to_string(index);
 }
 
@@ -59,7 +59,7 @@ bool find_source_call(const tensorflow::GraphDef& graph, const std::string& tens
   std::string name = tensor;
   for (int hops = 0; hops <= graph.node_size(); ++hops) {
     std::string op;
-    split_tensor_name(name, &op, index);
+    quarrow::split_tensor_name(name, &op, index);
     const tensorflow::NodeDef* node = outer_node(graph, op);
     if (node == nullptr) {
       *error = "output '" + key + "' names " + name + ", which is not in the graph";
@@ -85,7 +85,7 @@ bool find_source_call(const tensorflow::GraphDef& graph, const std::string& tens
 // signature leaves it open.
 bool real_output_shape(const std::string& dir, const std::string& input, Layout layout, const std::string& output,
                        std::vector<int64_t>* shape, std::string* error) {
-  LoadedModel model;
+  quarrow::LoadedModel model;
   TF_Output in, out;
   if (!model.load(dir, "", error) || !model.find_output(input, &in, error) ||
       !model.find_output(output, &out, error)) {
@@ -263,4 +263,4 @@ int adapt_command(const AdaptRequest& request, std::ostream& out, std::ostream& 
   return 0;
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

@@ -1,6 +1,6 @@
 #include "adapt_output.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 namespace {
 
@@ -179,4 +179,4 @@ qsm::Output build_output(qsm::ModelBuilder& b, qsm::Output y, const ModelRole& r
   return b.op("Reshape", {y, b.constant_ints(target)}, {}, "adapt/shape");
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

@@ -12,7 +12,7 @@
 #include "model_roles.h"
 #include "savedmodel_writer.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 // --score: softmax:CLASS, sigmoid[:CLASS] or identity[:CLASS].
 struct ScoreChoice {
@@ -48,4 +48,4 @@ bool plan_output(const ModelRole& role, const std::vector<int64_t>& shape, bool 
 // role's output.
 qsm::Output build_output(qsm::ModelBuilder& b, qsm::Output value, const ModelRole& role, const OutputPlan& plan);
 
-}  // namespace qmodels
+}  // namespace quarrow::models

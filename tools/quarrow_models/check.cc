@@ -11,7 +11,7 @@
 #include "loaded_model.h"
 #include "model_roles.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 namespace {
 
@@ -22,7 +22,7 @@ const char kSessionConfig[] = {0x32, 0x02, 0x20, 0x01};
 
 std::string check_model(const std::string& dir, const ModelRole& role, std::string* detail) {
   std::string error;
-  LoadedModel model;
+  quarrow::LoadedModel model;
   if (!model.load(dir, std::string(kSessionConfig, sizeof(kSessionConfig)), &error)) return error;
   TF_Output input, output;
   if (!model.find_output(role.input_op + ":0", &input, &error)) return error;
@@ -83,4 +83,4 @@ int check_command(const std::string& model_folder, std::ostream& out, std::ostre
   return failures == 0 ? 0 : 1;
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

@@ -10,7 +10,7 @@
 #include "adapt_output.h"
 #include "model_roles.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 // "tensor_name=file.npy" from the command line.
 struct TensorBinding {
@@ -40,4 +40,4 @@ struct AdaptRequest {
 
 int adapt_command(const AdaptRequest& request, std::ostream& out, std::ostream& err);
 
-}  // namespace qmodels
+}  // namespace quarrow::models

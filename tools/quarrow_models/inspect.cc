@@ -12,7 +12,7 @@
 #include "saved_model.pb.h"
 #include "tensor_bundle.pb.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 namespace {
 
@@ -141,4 +141,4 @@ int inspect_command(const std::string& dir, std::ostream& out, std::ostream& err
   return 0;
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

@@ -29,7 +29,7 @@ int usage(const std::string& problem) {
   return 2;
 }
 
-bool parse_binding(const std::string& text, qmodels::TensorBinding* b) {
+bool parse_binding(const std::string& text, quarrow::models::TensorBinding* b) {
   const size_t eq = text.find('=');
   if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) return false;
   b->tensor = text.substr(0, eq);
@@ -49,26 +49,26 @@ int main(int argc, char** argv) {
   }
   if (command == "inspect" || command == "check") {
     if (args.size() != 2) return usage(command + " takes exactly one folder");
-    return command == "inspect" ? qmodels::inspect_command(args[1], std::cout, std::cerr)
-                                : qmodels::check_command(args[1], std::cout, std::cerr);
+    return command == "inspect" ? quarrow::models::inspect_command(args[1], std::cout, std::cerr)
+                                : quarrow::models::check_command(args[1], std::cout, std::cerr);
   }
   if (command == "run") {
     if (args.size() < 2) return usage("run needs a SavedModel folder");
-    std::vector<qmodels::TensorBinding> inputs, outputs;
+    std::vector<quarrow::models::TensorBinding> inputs, outputs;
     for (size_t k = 2; k < args.size(); ++k) {
       const std::string& flag = args[k];
       if (flag != "--input" && flag != "--output") return usage("unknown argument '" + flag + "'");
       if (k + 1 >= args.size()) return usage(flag + " needs TENSOR=file.npy");
-      qmodels::TensorBinding b;
+      quarrow::models::TensorBinding b;
       if (!parse_binding(args[++k], &b)) return usage("'" + args[k] + "' is not TENSOR=file.npy");
       (flag == "--input" ? inputs : outputs).push_back(b);
     }
     if (outputs.empty()) return usage("run needs at least one --output");
-    return qmodels::run_command(args[1], inputs, outputs, std::cout, std::cerr);
+    return quarrow::models::run_command(args[1], inputs, outputs, std::cout, std::cerr);
   }
   if (command == "adapt") {
     if (args.size() < 3) return usage("adapt needs a source and a new folder");
-    qmodels::AdaptRequest request;
+    quarrow::models::AdaptRequest request;
     request.source = args[1];
     request.destination = args[2];
     for (size_t k = 3; k < args.size(); k += 2) {
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
       const std::string& value = args[k + 1];
       std::string error;
       if (flag == "--role") {
-        request.role = qmodels::find_role(value);
+        request.role = quarrow::models::find_role(value);
         if (request.role == nullptr) return usage("unknown role '" + value + "'");
       } else if (flag == "--input-layout") {
         if (value != "nchw" && value != "nhwc") return usage("--input-layout is nchw or nhwc, not '" + value + "'");
@@ -85,13 +85,13 @@ int main(int argc, char** argv) {
       } else if (flag == "--output") {
         request.output = value;
       } else if (flag == "--score") {
-        if (!qmodels::parse_score(value, &request.score, &error)) return usage(error);
+        if (!quarrow::models::parse_score(value, &request.score, &error)) return usage(error);
       } else {
         return usage("unknown argument '" + flag + "'");
       }
     }
     if (request.role == nullptr) return usage("adapt needs --role");
-    return qmodels::adapt_command(request, std::cout, std::cerr);
+    return quarrow::models::adapt_command(request, std::cout, std::cerr);
   }
   return usage("unknown command '" + command + "'");
 }

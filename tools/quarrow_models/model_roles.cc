@@ -2,15 +2,16 @@
 
 #include "inference/network_contract.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 const std::vector<ModelRole>& model_roles() {
-  constexpr int64_t rows = quarrow::kNetworkRows, cols = quarrow::kNetworkCols;
+  const std::vector<int64_t> score(quarrow::kScoreOutputShape.begin(), quarrow::kScoreOutputShape.end());
+  const std::vector<int64_t> depth(quarrow::kDepthOutputShape.begin(), quarrow::kDepthOutputShape.end());
   static const std::vector<ModelRole> roles = {
-      {"sky", "sky_segm_model", quarrow::kSegmentationInputOperation, false, {1, rows, cols, 1}},
-      {"ground", "ground_segm_model", quarrow::kSegmentationInputOperation, false, {1, rows, cols, 1}},
-      {"indoor_depth", "indoor_depth_model", quarrow::kDepthInputOperation, true, {1, 1, rows, cols}},
-      {"outdoor_depth", "outdoor_depth_model", quarrow::kDepthInputOperation, true, {1, 1, rows, cols}},
+      {"sky", quarrow::kSkyModelFolder, quarrow::kSegmentationInputOperation, false, score},
+      {"ground", quarrow::kGroundModelFolder, quarrow::kSegmentationInputOperation, false, score},
+      {"indoor_depth", quarrow::kIndoorDepthModelFolder, quarrow::kDepthInputOperation, true, depth},
+      {"outdoor_depth", quarrow::kOutdoorDepthModelFolder, quarrow::kDepthInputOperation, true, depth},
   };
   return roles;
 }
@@ -22,7 +23,9 @@ const ModelRole* find_role(const std::string& name) {
   return nullptr;
 }
 
-std::vector<int64_t> network_input_shape() { return {1, quarrow::kNetworkRows, quarrow::kNetworkCols, 3}; }
+std::vector<int64_t> network_input_shape() {
+  return {quarrow::kNetworkInputShape.begin(), quarrow::kNetworkInputShape.end()};
+}
 
 std::string network_output_op() { return quarrow::kOutputOperation; }
 
@@ -34,4 +37,4 @@ std::string dims_text(const std::vector<int64_t>& dims) {
   return s + "]";
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

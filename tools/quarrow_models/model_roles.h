@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace qmodels {
+namespace quarrow::models {
 
 struct ModelRole {
   std::string name;      // "sky", "ground", "indoor_depth", "outdoor_depth"
@@ -30,4 +30,4 @@ std::string network_output_op();
 // "[1,256,512,1]", with "?" for an unknown (-1) dimension.
 std::string dims_text(const std::vector<int64_t>& dims);
 
-}  // namespace qmodels
+}  // namespace quarrow::models

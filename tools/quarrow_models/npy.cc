@@ -7,7 +7,7 @@
 #include <limits>
 #include <sstream>
 
-namespace qmodels {
+namespace quarrow::models {
 
 namespace {
 
@@ -228,4 +228,4 @@ bool write_npy(const std::string& path, const NpyArray& array, std::string* erro
   return true;
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

@@ -9,7 +9,7 @@
 
 #include "tensorflow/c/c_api.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 struct NpyArray {
   TF_DataType dtype = TF_FLOAT;
@@ -30,4 +30,4 @@ std::string serialize_npy(const NpyArray& array);
 bool read_npy(const std::string& path, NpyArray* out, std::string* error);
 bool write_npy(const std::string& path, const NpyArray& array, std::string* error);
 
-}  // namespace qmodels
+}  // namespace quarrow::models

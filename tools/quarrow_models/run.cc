@@ -7,7 +7,7 @@
 #include "loaded_model.h"
 #include "npy.h"
 
-namespace qmodels {
+namespace quarrow::models {
 
 namespace {
 
@@ -60,7 +60,7 @@ int run_command(const std::string& dir, const std::vector<TensorBinding>& inputs
       return 1;
     }
   }
-  LoadedModel model;
+  quarrow::LoadedModel model;
   if (!model.load(dir, "", &error)) {
     err << "quarrow-models: " << error << "\n";
     return 1;
@@ -103,4 +103,4 @@ int run_command(const std::string& dir, const std::vector<TensorBinding>& inputs
   return 0;
 }
 
-}  // namespace qmodels
+}  // namespace quarrow::models

@@ -7,12 +7,14 @@
 
 #include <opencv2/core.hpp>
 
+#include "inference/network_contract.h"
+
 namespace quarrow::report {
 
-// A depth file holds 512 x 256 little-endian 32-bit floats, rows from the
-// top, and nothing else: 524288 bytes.
-inline constexpr int kDepthWidth = 512;
-inline constexpr int kDepthHeight = 256;
+// A depth file holds the network's 512 x 256 little-endian 32-bit floats,
+// rows from the top, and nothing else: 524288 bytes.
+inline constexpr int kDepthWidth = kNetworkCols;
+inline constexpr int kDepthHeight = kNetworkRows;
 inline constexpr std::size_t kDepthFileBytes =
     static_cast<std::size_t>(kDepthWidth) * kDepthHeight * 4;
 
