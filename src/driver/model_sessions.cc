@@ -2,16 +2,9 @@
 #include "driver/model_sessions.h"
 
 #include "data/path_utils.h"
+#include "inference/network_contract.h"
 
 namespace quarrow {
-namespace {
-
-// A serialized ConfigProto: gpu_options (field 6, length-delimited, 2 bytes)
-// holding allow_growth (field 4, varint) = true. Everything else stays at
-// TensorFlow's defaults.
-constexpr unsigned char kSessionConfig[] = {0x32, 0x02, 0x20, 0x01};
-
-}  // namespace
 
 ModelSession load_model_session(const std::string& model_path) {
   ModelSession model;
@@ -22,7 +15,7 @@ ModelSession load_model_session(const std::string& model_path) {
   TF_SetConfig(model.options, kSessionConfig, sizeof kSessionConfig, model.status);
 
   const std::string export_dir = native_path(model_path);
-  const char* const tags[] = {"serve"};
+  const char* const tags[] = {kServingTag};
   model.session = TF_LoadSessionFromSavedModel(model.options, nullptr, export_dir.c_str(), tags,
                                                1, model.graph, nullptr, model.status);
   return model;

@@ -43,6 +43,13 @@ inline constexpr std::array<std::int64_t, 4> kScoreOutputShape = {1, kNetworkRow
 // A depth network's depths: [1, 1, rows, cols].
 inline constexpr std::array<std::int64_t, 4> kDepthOutputShape = {1, 1, kNetworkRows, kNetworkCols};
 
+// The tag the models are loaded with.
+inline constexpr char kServingTag[] = "serve";
+// The session config they are loaded with: a serialized ConfigProto whose
+// gpu_options (field 6, length-delimited, 2 bytes) hold allow_growth (field
+// 4, varint) = true. Everything else stays at TensorFlow's defaults.
+inline constexpr char kSessionConfig[] = {0x32, 0x02, 0x20, 0x01};
+
 // A score above this counts (strictly; 0.5 and NaN do not).
 inline constexpr float kScoreThreshold = 0.5f;
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "inference/model_session.h"
+#include "inference/network_contract.h"
 #include "tensorflow/c/c_api.h"
 
 namespace quarrow {
@@ -31,7 +32,7 @@ inline void split_tensor_name(const std::string& name, std::string* op, int* ind
 }
 
 struct LoadOptions {
-  std::vector<const char*> tags = {"serve"};
+  std::vector<const char*> tags = {kServingTag};
   std::string config;                   // a serialized ConfigProto; empty for none
   TF_Buffer* meta_graph_def = nullptr;  // receives the MetaGraphDef when given
 };

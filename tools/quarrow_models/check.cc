@@ -8,22 +8,16 @@
 #include <vector>
 
 #include "commands.h"
+#include "inference/network_contract.h"
 #include "loaded_model.h"
 #include "model_roles.h"
 
 namespace quarrow::models {
 
-namespace {
-
-// gpu_options.allow_growth = true, the config quarrow loads its models with.
-const char kSessionConfig[] = {0x32, 0x02, 0x20, 0x01};
-
-}  // namespace
-
 std::string check_model(const std::string& dir, const ModelRole& role, std::string* detail) {
   std::string error;
   quarrow::LoadedModel model;
-  if (!model.load(dir, std::string(kSessionConfig, sizeof(kSessionConfig)), &error)) return error;
+  if (!model.load(dir, std::string(quarrow::kSessionConfig, sizeof(quarrow::kSessionConfig)), &error)) return error;
   TF_Output input, output;
   if (!model.find_output(role.input_op + ":0", &input, &error)) return error;
   if (!model.find_output(network_output_op() + ":0", &output, &error)) return error;
