@@ -31,6 +31,7 @@
 #include "inference/depth_map_finishing.h"
 #include "inference/depth_runners.h"
 #include "inference/ground_segmentation.h"
+#include "inference/network_contract.h"
 #include "inference/sky_segmentation.h"
 #include "loaded_model.h"
 #include "savedmodel_writer.h"
@@ -55,15 +56,15 @@ std::vector<float> random_values(std::size_t count, float scale, unsigned seed) 
 qtf::Status write_conv_model(const std::string& dir, const std::string& input_name, bool depth) {
   qsm::ModelBuilder b;
   const qsm::Attrs conv{{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}};
-  qsm::Output x = b.input(input_name, TF_FLOAT, depth ? qsm::Shape{1, 256, 512, 3}
+  qsm::Output x = b.input(input_name, TF_FLOAT, depth ? qsm::Shape{1, kNetworkRows, kNetworkCols, kNetworkChannels}
                                                       : qsm::Shape{1, -1, -1, 3});
   qsm::Output y = b.op("Conv2D", {x, b.variable("conv1/kernel", {3, 3, 3, 16}, random_values(432, 0.3f, 1))}, conv);
   y = b.op("BiasAdd", {y, b.variable("conv1/bias", {16}, random_values(16, 0.1f, 2))});
   y = b.op("Relu", {y});
   y = b.op("Conv2D", {y, b.variable("conv2/kernel", {3, 3, 16, 1}, random_values(144, 0.3f, 3))}, conv);
   if (depth) {
-    y = b.op("Reshape", {y, b.constant_ints({1, 1, 256, 512})});
-    b.output("output_0", y, {1, 1, 256, 512});
+    y = b.op("Reshape", {y, b.constant_ints({1, 1, kNetworkRows, kNetworkCols})});
+    b.output("output_0", y, {1, 1, kNetworkRows, kNetworkCols});
   } else {
     b.output("output_0", b.op("Sigmoid", {y}), {1, -1, -1, 1});
   }
@@ -97,16 +98,16 @@ struct Workbench {
     }
     check(qsm::write_model_folder((folder / "channel").string()));
     const std::string conv = (folder / "conv").string();
-    check(write_conv_model(conv + "/sky_segm_model", "input", false));
-    check(write_conv_model(conv + "/ground_segm_model", "input", false));
-    check(write_conv_model(conv + "/indoor_depth_model", "inputs", true));
-    check(write_conv_model(conv + "/outdoor_depth_model", "inputs", true));
+    check(write_conv_model(conv + "/" + kSkyModelFolder, kSegmentationInputName, false));
+    check(write_conv_model(conv + "/" + kGroundModelFolder, kSegmentationInputName, false));
+    check(write_conv_model(conv + "/" + kIndoorDepthModelFolder, kDepthInputName, true));
+    check(write_conv_model(conv + "/" + kOutdoorDepthModelFolder, kDepthInputName, true));
     for (int set = 0; set < 2; ++set) {
       const std::string base = (folder / (set == kChannelModels ? "channel" : "conv")).string();
-      models[set].sky = load_or_exit(base + "/sky_segm_model");
-      models[set].ground = load_or_exit(base + "/ground_segm_model");
-      models[set].indoor_depth = load_or_exit(base + "/indoor_depth_model");
-      models[set].outdoor_depth = load_or_exit(base + "/outdoor_depth_model");
+      models[set].sky = load_or_exit(base + "/" + kSkyModelFolder);
+      models[set].ground = load_or_exit(base + "/" + kGroundModelFolder);
+      models[set].indoor_depth = load_or_exit(base + "/" + kIndoorDepthModelFolder);
+      models[set].outdoor_depth = load_or_exit(base + "/" + kOutdoorDepthModelFolder);
     }
     image_paths[kOutdoor] = write_panorama("outdoor.jpg", true);
     image_paths[kIndoor] = write_panorama("indoor.jpg", false);

@@ -29,6 +29,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "inference/network_contract.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -172,7 +174,7 @@ int main(int argc, char** argv) {
   const int rounds = std::max(1, std::atoi(option(argc, argv, "--rounds", "3").c_str()));
   const std::string models = option(argc, argv, "--models", QUARROW_DEFAULT_MODELS);
   const std::string quarrow = option(argc, argv, "--quarrow", QUARROW_BINARY);
-  if (!fs::is_directory(fs::path(models) / "sky_segm_model")) {
+  if (!fs::is_directory(fs::path(models) / quarrow::kSkyModelFolder)) {
     std::fprintf(stderr, "no models in %s (make models, or --models=DIR)\n", models.c_str());
     return 1;
   }
