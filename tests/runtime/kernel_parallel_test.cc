@@ -3,6 +3,7 @@
 // plain loops, and the buffer recycling behind Tensor::allocate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -90,6 +91,64 @@ TEST(ParallelKernels, NearestUpsamplingOfABatch) {
           // Exact 2x: output (i, j) comes from input (i / 2, j / 2).
           const float want = x[static_cast<size_t>(((b * h + i / 2) * w + j / 2) * c + k)];
           ASSERT_EQ(p[((b * oh + i) * ow + j) * c + k], want) << b << "," << i << "," << j << "," << k;
+        }
+      }
+    }
+  }
+}
+
+// LeakyRelu takes its slope from an attr: every thread must see it, and
+// the in-place path must write the same values as the copying one.
+TEST(ParallelKernels, LeakyReluSlopeReachesEveryThread) {
+  Node node("LeakyRelu");
+  node.attr("T", TF_FLOAT).attr("alpha", 0.125f);
+  const std::vector<float> x = pattern(kBig);
+  Tensor shared = make<float>({kBig}, x);
+  Tensor keep = shared;
+  const std::vector<float> copied = values<float>(node.run1({shared}));
+  const std::vector<float> in_place = values<float>(node.run1({make<float>({kBig}, x)}));
+  ASSERT_EQ(copied.size(), x.size());
+  for (size_t i = 0; i < x.size(); ++i) {
+    ASSERT_EQ(copied[i], x[i] > 0.f ? x[i] : 0.125f * x[i]) << i;
+    ASSERT_EQ(in_place[i], copied[i]) << i;
+  }
+  EXPECT_EQ(values<float>(keep), x);
+}
+
+// A threaded bilinear resize of a batch against the interpolation written
+// out per pixel, so a row given the wrong image or source row shows.
+TEST(ParallelKernels, BilinearResizeOfABatchMatchesPlainInterpolation) {
+  const int64_t n = 3, h = 41, w = 197, c = 3, oh = 61, ow = 150;  // above the threading threshold
+  Node node("ResizeBilinear");
+  node.attr("T", TF_FLOAT).attr("half_pixel_centers", true);
+  const std::vector<float> x = pattern(n * h * w * c);
+  const Tensor y = node.run1({make<float>({n, h, w, c}, x), make<int32_t>({2}, {oh, ow})});
+  ASSERT_EQ(y.shape(), (Shape{n, oh, ow, c}));
+  auto at = [&](int64_t b, int64_t i, int64_t j, int64_t k) {
+    return x[static_cast<size_t>(((b * h + i) * w + j) * c + k)];
+  };
+  auto source = [](int64_t o, int64_t in, int64_t out, int64_t* lo, int64_t* hi, float* t) {
+    const float s = (static_cast<float>(o) + 0.5f) * (static_cast<float>(in) / static_cast<float>(out)) - 0.5f;
+    const float f = std::floor(s);
+    *lo = std::max<int64_t>(static_cast<int64_t>(f), 0);
+    *hi = std::min<int64_t>(static_cast<int64_t>(std::ceil(s)), in - 1);
+    *t = s - f;
+  };
+  const float* p = y.data<float>();
+  for (int64_t b = 0; b < n; ++b) {
+    for (int64_t i = 0; i < oh; ++i) {
+      int64_t y0, y1;
+      float ty;
+      source(i, h, oh, &y0, &y1, &ty);
+      for (int64_t j = 0; j < ow; ++j) {
+        int64_t x0, x1;
+        float tx;
+        source(j, w, ow, &x0, &x1, &tx);
+        for (int64_t k = 0; k < c; ++k) {
+          const float top = at(b, y0, x0, k) + (at(b, y0, x1, k) - at(b, y0, x0, k)) * tx;
+          const float bottom = at(b, y1, x0, k) + (at(b, y1, x1, k) - at(b, y1, x0, k)) * tx;
+          ASSERT_NEAR(p[((b * oh + i) * ow + j) * c + k], top + (bottom - top) * ty, 1e-5f)
+              << b << "," << i << "," << j << "," << k;
         }
       }
     }

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "kernels/dnnl/conv_fusion.h"
+#include "kernels/activations.h"
 
 namespace qtf {
 namespace {

@@ -2,7 +2,8 @@
 //
 // An op is a functor template `Op<T>` with `static R apply(T x)` (R is T, or
 // bool for tests such as IsNan), `kFloatOnly` and the optional flags of
-// op_traits.h. The input buffer is reused for the output when nothing else
+// op_traits.h; an op with kFloatAttr gets that attr's value as apply's second
+// argument. The input buffer is reused for the output when nothing else
 // holds it and the output has the input's type.
 #pragma once
 
@@ -25,11 +26,15 @@ class UnaryKernel : public OpKernel {
       *status = attrs.get_type("T", &dtype_);
       if (!status->is_ok()) return;
     }
+    if constexpr (HasFloatAttr<Op>::value) {
+      *status = attrs.get_float(Op<float>::kFloatAttr, &param_);
+      if (!status->is_ok()) return;
+    }
     dispatch_with_bool(dtype_, [&](auto tag) {
       using T = typename decltype(tag)::type;
       if constexpr (op_accepts<Op, T>()) {
         loop_ = &run<T>;
-        out_dtype_ = dtype_of<decltype(Op<T>::apply(T()))>();
+        out_dtype_ = dtype_of<decltype(apply<T>(T(), 0.f))>();
       }
     });
     if (loop_ == nullptr) {
@@ -44,26 +49,37 @@ class UnaryKernel : public OpKernel {
                               dtype_name(dtype_));
     }
     Tensor y = out_dtype_ == dtype_ && x.is_sole_owner() ? x : Tensor::allocate(out_dtype_, x.shape());
-    loop_(x.raw(), y.raw(), x.num_elements());
+    loop_(x.raw(), y.raw(), x.num_elements(), param_);
     ctx.set_output(0, std::move(y));
     return Status::ok();
   }
 
  private:
   template <typename T>
-  static void run(const void* xv, void* yv, int64_t n) {
-    using R = decltype(Op<T>::apply(T()));
+  static void run(const void* xv, void* yv, int64_t n, float param) {
+    using R = decltype(apply<T>(T(), param));
     const T* x = static_cast<const T*>(xv);
     R* y = static_cast<R*>(yv);
     parallel_for(n, n, [&](int64_t begin, int64_t end) {
-      for (int64_t i = begin; i < end; ++i) y[i] = Op<T>::apply(x[i]);
+      for (int64_t i = begin; i < end; ++i) y[i] = apply<T>(x[i], param);
     });
+  }
+
+  template <typename T>
+  static auto apply(T x, float param) {
+    if constexpr (HasFloatAttr<Op>::value) {
+      return Op<T>::apply(x, param);
+    } else {
+      (void)param;
+      return Op<T>::apply(x);
+    }
   }
 
   std::string where_;
   DataType dtype_ = TF_FLOAT;
   DataType out_dtype_ = TF_FLOAT;
-  void (*loop_)(const void*, void*, int64_t) = nullptr;
+  float param_ = 0.f;  // the kFloatAttr value, for ops that have one
+  void (*loop_)(const void*, void*, int64_t, float) = nullptr;
 };
 
 }  // namespace qtf

@@ -5,6 +5,7 @@
 //   kAllowsBool       bool inputs are accepted too (Equal, NotEqual)
 //   kBoolOnly         bool inputs only and no "T" attr (LogicalAnd, LogicalNot)
 //   kIntegerDivision  integer y must not hold a zero (FloorDiv, Mod, ...)
+//   kFloatAttr        name of a float attr passed to apply(x, value) (LeakyRelu's alpha)
 #pragma once
 
 #include <type_traits>
@@ -28,6 +29,11 @@ struct IntegerDivision : std::false_type {};
 template <template <typename> class Op>
 struct IntegerDivision<Op, std::void_t<decltype(Op<float>::kIntegerDivision)>>
     : std::integral_constant<bool, Op<float>::kIntegerDivision> {};
+
+template <template <typename> class Op, typename = void>
+struct HasFloatAttr : std::false_type {};
+template <template <typename> class Op>
+struct HasFloatAttr<Op, std::void_t<decltype(Op<float>::kFloatAttr)>> : std::true_type {};
 
 // Whether Op<T> may run: real types unless kFloatOnly forbids integers, and
 // bool only for ops that allow it.

@@ -1,20 +1,8 @@
 #include "kernels/dnnl/conv_fusion.h"
 
-#include <algorithm>
-#include <cmath>
 #include <vector>
 
 namespace qtf {
-
-Activation activation_of_op(const std::string& op) {
-  if (op == "Relu") return Activation::kRelu;
-  if (op == "Relu6") return Activation::kRelu6;
-  if (op == "Elu") return Activation::kElu;
-  if (op == "LeakyRelu") return Activation::kLeakyRelu;
-  if (op == "Sigmoid") return Activation::kSigmoid;
-  if (op == "Tanh") return Activation::kTanh;
-  return Activation::kNone;
-}
 
 Status read_conv_fusion(const NodeAttrs& attrs, ConvFusion* out) {
   std::vector<std::string> ops;
@@ -67,19 +55,6 @@ dnnl::primitive_attr conv_fusion_attr(const ConvFusion& fusion) {
   ops.append_eltwise(1.f, a, alpha, beta);
   attr.set_post_ops(ops);
   return attr;
-}
-
-float apply_activation(const ConvFusion& fusion, float x) {
-  switch (fusion.activation) {
-    case Activation::kNone: return x;
-    case Activation::kRelu: return std::max(x, 0.f);
-    case Activation::kRelu6: return std::min(std::max(x, 0.f), 6.f);
-    case Activation::kElu: return x > 0.f ? x : std::expm1(x);
-    case Activation::kLeakyRelu: return x > 0.f ? x : fusion.alpha * x;
-    case Activation::kSigmoid: return 1.f / (1.f + std::exp(-x));
-    case Activation::kTanh: return std::tanh(x);
-  }
-  return x;
 }
 
 }  // namespace qtf

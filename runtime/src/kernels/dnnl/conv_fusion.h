@@ -9,19 +9,15 @@
 #include <string>
 
 #include "core/kernel.h"
+#include "kernels/activations.h"
 
 namespace qtf {
-
-enum class Activation { kNone, kRelu, kRelu6, kElu, kLeakyRelu, kSigmoid, kTanh };
 
 struct ConvFusion {
   bool bias = false;
   Activation activation = Activation::kNone;
   float alpha = 0.2f;  // LeakyRelu slope
 };
-
-// The activation an op name stands for; kNone for any other op.
-Activation activation_of_op(const std::string& op);
 
 // Reads fused_ops / num_args / leakyrelu_alpha. Accepted: "BiasAdd" first
 // (with num_args 1) and at most one activation after it, or a lone
@@ -32,6 +28,8 @@ Status read_conv_fusion(const NodeAttrs& attrs, ConvFusion* out);
 dnnl::primitive_attr conv_fusion_attr(const ConvFusion& fusion);
 
 // The activation on one value (for outputs the primitive never computes).
-float apply_activation(const ConvFusion& fusion, float x);
+inline float apply_activation(const ConvFusion& fusion, float x) {
+  return apply_activation(fusion.activation, fusion.alpha, x);
+}
 
 }  // namespace qtf
