@@ -11,7 +11,6 @@
 #include <limits>
 #include <vector>
 
-#include "kernels/parallel.h"
 #include "kernels/resize_kernel.h"
 
 namespace qtf {
@@ -68,15 +67,15 @@ std::vector<CubicTaps> cubic_taps(int64_t in, int64_t out, const ResizeFlags& fl
 }
 
 template <typename T>
-void resize(const void* xv, float* y, int64_t n, int64_t h, int64_t w, int64_t c,
-            const std::vector<CubicTaps>& ys, const std::vector<CubicTaps>& xs) {
-  const T* x = static_cast<const T*>(xv);
-  const int64_t oh = static_cast<int64_t>(ys.size()), ow = static_cast<int64_t>(xs.size());
-  parallel_for(n * oh, n * oh * ow * c, [&](int64_t begin, int64_t end) {
+struct BicubicRows {
+  static void run(const ResizeRows& rows, const std::vector<CubicTaps>& ys,
+                  const std::vector<CubicTaps>& xs, int64_t begin, int64_t end) {
+    const T* x = static_cast<const T*>(rows.images);
+    const int64_t h = rows.h, w = rows.w, c = rows.c, oh = rows.oh, ow = rows.ow;
     for (int64_t r = begin; r < end; ++r) {
       const T* image = x + (r / oh) * h * w * c;
       const CubicTaps& ty = ys[static_cast<size_t>(r % oh)];
-      float* out = y + r * ow * c;
+      float* out = static_cast<float*>(rows.out) + r * ow * c;
       for (int64_t ox = 0; ox < ow; ++ox, out += c) {
         const CubicTaps& tx = xs[static_cast<size_t>(ox)];
         for (int64_t k = 0; k < c; ++k) {
@@ -93,20 +92,13 @@ void resize(const void* xv, float* y, int64_t n, int64_t h, int64_t w, int64_t c
         }
       }
     }
-  });
-}
-
-template <typename T>
-struct TypedResize {
-  static void run(const void* x, float* y, int64_t n, int64_t h, int64_t w, int64_t c,
-                  const std::vector<CubicTaps>& ys, const std::vector<CubicTaps>& xs) {
-    resize<T>(x, y, n, h, w, c, ys, xs);
   }
 };
 
-struct ResizeBicubicKernel : FloatResizeKernel<CubicTaps> {
+struct ResizeBicubicKernel : ResizeKernel<CubicTaps> {
   ResizeBicubicKernel(const NodeAttrs& a, Status* s)
-      : FloatResizeKernel(a, s, &cubic_taps, &numeric_resize_loop<CubicTaps, TypedResize>) {}
+      : ResizeKernel(a, s, &cubic_taps, &numeric_resize_loop<CubicTaps, BicubicRows>,
+                     Output::kFloat) {}
 };
 
 }  // namespace

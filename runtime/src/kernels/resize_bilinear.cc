@@ -31,15 +31,17 @@ std::vector<Taps> make_taps(int64_t in, int64_t out, const ResizeFlags& flags) {
 }
 
 template <typename T>
-void resize(const void* xv, float* y, int64_t n, int64_t h, int64_t w, int64_t c,
-            const std::vector<Taps>& ys, const std::vector<Taps>& xs) {
-  const T* x = static_cast<const T*>(xv);
-  const int64_t ow = static_cast<int64_t>(xs.size());
-  for (int64_t b = 0; b < n; ++b) {
-    const T* image = x + b * h * w * c;
-    for (const Taps& ty : ys) {
+struct BilinearRows {
+  static void run(const ResizeRows& rows, const std::vector<Taps>& ys, const std::vector<Taps>& xs,
+                  int64_t begin, int64_t end) {
+    const T* x = static_cast<const T*>(rows.images);
+    const int64_t h = rows.h, w = rows.w, c = rows.c, oh = rows.oh, ow = rows.ow;
+    for (int64_t r = begin; r < end; ++r) {
+      const T* image = x + (r / oh) * h * w * c;
+      const Taps& ty = ys[static_cast<size_t>(r % oh)];
       const T* top = image + ty.lo * w * c;
       const T* bottom = image + ty.hi * w * c;
+      float* y = static_cast<float*>(rows.out) + r * ow * c;
       for (int64_t ox = 0; ox < ow; ++ox, y += c) {
         const Taps& tx = xs[static_cast<size_t>(ox)];
         const T* tl = top + tx.lo * c;
@@ -56,19 +58,11 @@ void resize(const void* xv, float* y, int64_t n, int64_t h, int64_t w, int64_t c
       }
     }
   }
-}
-
-template <typename T>
-struct TypedResize {
-  static void run(const void* x, float* y, int64_t n, int64_t h, int64_t w, int64_t c,
-                  const std::vector<Taps>& ys, const std::vector<Taps>& xs) {
-    resize<T>(x, y, n, h, w, c, ys, xs);
-  }
 };
 
-struct ResizeBilinearKernel : FloatResizeKernel<Taps> {
+struct ResizeBilinearKernel : ResizeKernel<Taps> {
   ResizeBilinearKernel(const NodeAttrs& a, Status* s)
-      : FloatResizeKernel(a, s, &make_taps, &numeric_resize_loop<Taps, TypedResize>) {}
+      : ResizeKernel(a, s, &make_taps, &numeric_resize_loop<Taps, BilinearRows>, Output::kFloat) {}
 };
 
 }  // namespace

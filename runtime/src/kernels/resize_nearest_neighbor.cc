@@ -1,12 +1,11 @@
 // ResizeNearestNeighbor: nearest-pixel resize of NHWC images to `size`,
 // keeping the element type.
+#include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <cstring>
 #include <vector>
 
-#include "kernels/parallel.h"
-#include "kernels/resize.h"
+#include "kernels/resize_kernel.h"
 
 namespace qtf {
 namespace {
@@ -27,60 +26,33 @@ std::vector<int64_t> nearest_sources(int64_t in, int64_t out, const ResizeFlags&
   return src;
 }
 
-class ResizeNearestNeighborKernel : public OpKernel {
- public:
-  ResizeNearestNeighborKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
-    *status = attrs.get_type("T", &dtype_);
-    if (status->is_ok()) *status = read_resize_flags(attrs, &flags_);
-    if (status->is_ok() && dtype_size(dtype_) == 0) {
-      *status = unimplemented(where_ + "type " + dtype_name(dtype_) + " is not supported");
+// Each output pixel is a copy of one input pixel's c channels, whatever the type.
+void copy_rows(const ResizeRows& rows, const std::vector<int64_t>& ys,
+               const std::vector<int64_t>& xs, int64_t begin, int64_t end) {
+  const size_t pixel = static_cast<size_t>(rows.c) * rows.element_size;
+  const char* x = static_cast<const char*>(rows.images);
+  char* y = static_cast<char*>(rows.out);
+  for (int64_t r = begin; r < end; ++r) {
+    const int64_t b = r / rows.oh;
+    const char* row =
+        x + static_cast<size_t>((b * rows.h + ys[static_cast<size_t>(r % rows.oh)]) * rows.w) * pixel;
+    char* dst = y + static_cast<size_t>(r * rows.ow) * pixel;
+    for (int64_t sx : xs) {
+      std::memcpy(dst, row + static_cast<size_t>(sx) * pixel, pixel);
+      dst += pixel;
     }
   }
+}
 
-  Status compute(OpKernelContext& ctx) override {
-    const Tensor& images = ctx.input(0);
-    if (images.dtype() != dtype_) {
-      return invalid_argument(where_ + "images are " + dtype_name(images.dtype()) +
-                              ", expected " + dtype_name(dtype_));
-    }
-    int64_t oh = 0, ow = 0;
-    QTF_RETURN_IF_ERROR(read_resize_target(where_, images, ctx.input(1), &oh, &ow));
-    std::lock_guard<std::mutex> lock(mu_);  // guards the cached taps
-    const int64_t n = images.dim(0), h = images.dim(1), w = images.dim(2), c = images.dim(3);
-    if (h != in_h_ || w != in_w_ || oh != static_cast<int64_t>(ys_.size()) ||
-        ow != static_cast<int64_t>(xs_.size())) {
-      ys_ = nearest_sources(h, oh, flags_);
-      xs_ = nearest_sources(w, ow, flags_);
-      in_h_ = h;
-      in_w_ = w;
-    }
-    Tensor& out = ctx.allocate_output(0, dtype_, {n, oh, ow, c});
-    // Each output pixel is a copy of one input pixel's c channels.
-    const size_t pixel = static_cast<size_t>(c) * dtype_size(dtype_);
-    const char* x = static_cast<const char*>(images.raw());
-    char* y = static_cast<char*>(out.raw());
-    const int64_t rows = n * oh;
-    parallel_for(rows, out.num_elements(), [&](int64_t begin, int64_t end) {
-      for (int64_t r = begin; r < end; ++r) {
-        const int64_t b = r / oh;
-        const char* row = x + static_cast<size_t>((b * h + ys_[static_cast<size_t>(r % oh)]) * w) * pixel;
-        char* dst = y + static_cast<size_t>(r * ow) * pixel;
-        for (int64_t sx : xs_) {
-          std::memcpy(dst, row + static_cast<size_t>(sx) * pixel, pixel);
-          dst += pixel;
-        }
-      }
-    });
-    return Status::ok();
-  }
+using NearestKernel = ResizeKernel<int64_t>;
 
- private:
-  std::string where_;
-  DataType dtype_ = TF_FLOAT;
-  ResizeFlags flags_;
-  std::mutex mu_;
-  int64_t in_h_ = -1, in_w_ = -1;
-  std::vector<int64_t> ys_, xs_;
+NearestKernel::RowLoop select_copy(DataType dtype) {
+  return dtype_size(dtype) == 0 ? nullptr : &copy_rows;
+}
+
+struct ResizeNearestNeighborKernel : NearestKernel {
+  ResizeNearestNeighborKernel(const NodeAttrs& a, Status* s)
+      : NearestKernel(a, s, &nearest_sources, &select_copy, Output::kInputType) {}
 };
 
 }  // namespace
