@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "exec/variable.h"
+#include "core/variable.h"
 #include "kernel_testing.h"
 #include "reference_case.h"
 

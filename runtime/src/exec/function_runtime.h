@@ -11,7 +11,7 @@
 #include "core/function_library.h"
 #include "core/status.h"
 #include "exec/plan.h"
-#include "exec/variable.h"
+#include "core/variable.h"
 #include "graph/graph.h"
 
 namespace qtf {

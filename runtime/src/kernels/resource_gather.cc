@@ -1,7 +1,7 @@
 // ResourceGather: rows of a resource variable picked by indices (embedding
 // lookups), with batch_dims as in GatherV2 along axis batch_dims.
 #include "core/kernel.h"
-#include "exec/variable.h"
+#include "core/variable.h"
 #include "kernels/gather.h"
 
 namespace qtf {

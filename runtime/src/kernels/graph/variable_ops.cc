@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/kernel.h"
-#include "exec/variable.h"
+#include "core/variable.h"
 
 namespace qtf {
 namespace {

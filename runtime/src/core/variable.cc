@@ -1,4 +1,4 @@
-#include "exec/variable.h"
+#include "core/variable.h"
 
 namespace qtf {
 namespace {
