@@ -50,6 +50,8 @@ inline Tensor read_npy(const std::string& path, std::string* error) {
     dtype = TF_BOOL;
   } else if (header.find("'descr': '<u8'") != std::string::npos) {
     dtype = TF_UINT64;
+  } else if (header.find("'descr': '|u1'") != std::string::npos) {
+    dtype = TF_UINT8;
   } else {
     *error = path + ": unsupported dtype in " + header;
     return Tensor();

@@ -63,6 +63,8 @@ inline tensorflow::AttrValue parse_attr(const std::string& v) {
     a.set_type(tensorflow::DT_INT32);
   } else if (v == "int64") {
     a.set_type(tensorflow::DT_INT64);
+  } else if (v == "uint8") {
+    a.set_type(tensorflow::DT_UINT8);
   } else if (!v.empty() && v.front() == '[') {
     a.mutable_list();
     std::istringstream items(v.substr(1, v.size() - 2));

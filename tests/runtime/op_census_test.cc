@@ -140,7 +140,8 @@ TEST(OpCensus, CountsTheRuntimesImageAndRandomOpsSupported) {
                        "StatelessRandomNormalV2", "StatelessRandomUniformV2",
                        "StatelessRandomUniformIntV2", "StatelessTruncatedNormalV2",
                        "StatelessRandomGetKeyCounter", "StatelessRandomGetKeyCounterAlg",
-                       "StatelessRandomGetAlg", "ResizeBicubic", "CropAndResize"};
+                       "StatelessRandomGetAlg", "ResizeBicubic", "CropAndResize",
+                       "ScaleAndTranslate"};
   tensorflow::GraphDef g;
   *g.add_node() = testing::placeholder("x", DT_FLOAT, {1});
   std::vector<std::string> roots;
