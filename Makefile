@@ -21,7 +21,7 @@ if [ -n "$$missing" ]; then \
 fi
 endef
 
-.PHONY: setup build test clean
+.PHONY: setup build test test-sanitize clean
 
 setup:
 	@$(call install_missing,$(PACKAGES))
@@ -34,8 +34,22 @@ build: setup
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite again, built with AddressSanitizer and UBSan in its own folder.
+# Every process a test starts inherits these settings, so quarrow and
+# quarrow-batch runs are checked too; a finding ends the process with an error.
+SANITIZE_DIR ?= build-asan
+SANITIZE_ENV := \
+	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:check_initialization_order=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/leak_suppressions.txt:print_suppressions=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+test-sanitize: setup
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Release -DQUARROW_SANITIZE=ON -DQUARROW_BUILD_BENCH=OFF
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) --label-exclude not_under_sanitizer
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
 
 # The demo and the model-building targets live in their own fragments.
 -include demo.mk
