@@ -1,5 +1,6 @@
-// Forward convolution through oneDNN for Conv2D and DepthwiseConv2dNative
-// (NHWC input and output, TensorFlow filter layouts).
+// Forward convolution through oneDNN for Conv2D, DepthwiseConv2dNative and
+// Conv3D (channels-last input and output, TensorFlow filter layouts: HWIO,
+// HWCM, DHWIO).
 //
 // Per input/filter shape the kernel keeps one implementation, chosen on the
 // first input of that shape (conv_method.h), and the filter reordered into
@@ -27,15 +28,21 @@
 
 namespace qtf {
 
-template <bool kDepthwise>
+template <bool kDepthwise, int kSpatialRank = 2>
 class ConvKernel : public OpKernel {
+  static_assert(!kDepthwise || kSpatialRank == 2, "depthwise convolutions are 2-D");
+  static constexpr int kRank = kSpatialRank + 2;
+
   using memory = dnnl::memory;
   using tag = dnnl::memory::format_tag;
 
  public:
   ConvKernel(const NodeAttrs& attrs, Status* status) : where_(attrs.where()) {
     *status = require_float_type(attrs);
-    if (status->is_ok()) *status = read_window_attrs(attrs, "dilations", &window_);
+    WindowForm form;
+    form.spatial_rank = kSpatialRank;
+    form.explicit_allowed = kSpatialRank == 2;  // Conv3D has no EXPLICIT padding
+    if (status->is_ok()) *status = read_window_attrs(attrs, "dilations", &window_, form);
     if (status->is_ok() && attrs.op().rfind("_Fused", 0) == 0) {
       *status = read_conv_fusion(attrs, &fusion_);
     }
@@ -48,16 +55,16 @@ class ConvKernel : public OpKernel {
       return invalid_argument(where_ + "input and filter must be float, got " +
                               dtype_name(input.dtype()) + " and " + dtype_name(filter.dtype()));
     }
-    if (input.rank() != 4 || filter.rank() != 4) {
-      return invalid_argument(where_ + "input and filter must both be rank 4, "
-                              "got " + shape_string(input.shape()) + " and " +
-                              shape_string(filter.shape()));
+    if (input.rank() != kRank || filter.rank() != kRank) {
+      return invalid_argument(where_ + "input and filter must both be rank " +
+                              std::to_string(kRank) + ", got " + shape_string(input.shape()) +
+                              " and " + shape_string(filter.shape()));
     }
-    if (input.dim(3) != filter.dim(2)) {
-      return invalid_argument(where_ + "input depth " + std::to_string(input.dim(3)) +
+    if (input.dim(kRank - 1) != filter.dim(kSpatialRank)) {
+      return invalid_argument(where_ + "input depth " + std::to_string(input.dim(kRank - 1)) +
                               " does not match filter " + shape_string(filter.shape()));
     }
-    const int64_t out_c = kDepthwise ? filter.dim(2) * filter.dim(3) : filter.dim(3);
+    const int64_t out_c = kDepthwise ? filter.dim(2) * filter.dim(3) : filter.dim(kRank - 1);
     std::lock_guard<std::mutex> lock(mu_);
     const float* bias = nullptr;
     if (fusion_.bias) {
@@ -109,28 +116,36 @@ class ConvKernel : public OpKernel {
         return Status::ok();
       }
     }
+    const std::vector<int64_t> window_size(f.begin(), f.begin() + kSpatialRank);
     std::vector<WindowAxis> axes;
-    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, {f[0], f[1]}, &axes));
-    const WindowAxis& h = axes[0];
-    const WindowAxis& w = axes[1];
+    QTF_RETURN_IF_ERROR(resolve_window(where_, window_, in, window_size, &axes));
     Plan plan;
     plan.input_shape = in;
     plan.filter_shape = f;
-    const int64_t out_c = kDepthwise ? f[2] * f[3] : f[3];
-    plan.out_shape = {in[0], h.out, w.out, out_c};
+    const int64_t out_c = kDepthwise ? f[2] * f[3] : f[kRank - 1];
+    plan.out_shape = {in[0]};
+    for (const WindowAxis& a : axes) plan.out_shape.push_back(a.out);
+    plan.out_shape.push_back(out_c);
     if (num_elements(plan.out_shape) > 0 && num_elements(in) > 0) {
-      const int64_t kh = f[0], kw = f[1];
       ConvGeometry& g = plan.geometry;
-      // oneDNN describes NHWC data with logical NCHW dims.
-      g.src = {in[0], in[3], in[1], in[2]};
-      g.dst = {in[0], out_c, h.out, w.out};
-      g.weights = kDepthwise ? memory::dims{f[2], f[3], 1, kh, kw} : memory::dims{f[3], f[2], kh, kw};
+      // oneDNN describes channels-last data with logical NC(D)HW dims, and
+      // its weights as O, I (or G, O/G, I/G) then the window.
+      g.src = {in[0], in[kRank - 1]};
+      g.dst = {in[0], out_c};
+      g.weights = kDepthwise ? memory::dims{f[2], f[3], 1} : memory::dims{f[kRank - 1], f[kRank - 2]};
+      for (int k = 0; k < kSpatialRank; ++k) {
+        const WindowAxis& a = axes[static_cast<size_t>(k)];
+        g.src.push_back(in[static_cast<size_t>(k) + 1]);
+        g.dst.push_back(a.out);
+        g.weights.push_back(window_size[static_cast<size_t>(k)]);
+        g.dilations.push_back(window_.dilations[static_cast<size_t>(k)] - 1);
+        g.pad_l.push_back(a.pad_before);
+        g.pad_r.push_back(a.pad_after);
+      }
       g.strides = window_.strides;
-      g.dilations = {window_.dilations[0] - 1, window_.dilations[1] - 1};
-      g.pad_l = {h.pad_before, w.pad_before};
-      g.pad_r = {h.pad_after, w.pad_after};
       g.bias = fusion_.bias;
-      plan.user_weights_md = memory::desc(g.weights, memory::data_type::f32, kDepthwise ? tag::hwigo : tag::hwio);
+      const tag filter_tag = kDepthwise ? tag::hwigo : kSpatialRank == 3 ? tag::dhwio : tag::hwio;
+      plan.user_weights_md = memory::desc(g.weights, memory::data_type::f32, filter_tag);
     }
     plans_.push_back(std::move(plan));
     *out = &plans_.back();

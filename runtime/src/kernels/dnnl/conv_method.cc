@@ -46,7 +46,10 @@ std::atomic<ConvMethodPolicy>& policy_value() {
   return v;
 }
 
-memory::desc nhwc(const memory::dims& dims) { return memory::desc(dims, memory::data_type::f32, tag::nhwc); }
+// Channels-last data of logical NCHW or NCDHW dims.
+memory::desc nhwc(const memory::dims& dims) {
+  return memory::desc(dims, memory::data_type::f32, dims.size() == 5 ? tag::ndhwc : tag::nhwc);
+}
 
 void fill_weights(ConvImpl& impl, const memory& user, dnnl::stream& stream) {
   impl.weights = memory(impl.pd.weights_desc(), dnnl_engine());
@@ -84,7 +87,9 @@ const char* conv_method_name(ConvMethod method) {
 double ConvGeometry::flop() const {
   double per_output = 2.0;
   for (size_t i = 1; i < weights.size(); ++i) per_output *= static_cast<double>(weights[i]);
-  if (weights.size() == 5) per_output /= static_cast<double>(weights[1]);  // GOIHW: O/G per group
+  // Grouped weights (G, O/G, I/G, window) have one axis more than the data:
+  // each output sums over its group's I/G inputs only.
+  if (weights.size() == src.size() + 1) per_output /= static_cast<double>(weights[1]);
   double outputs = 1;
   for (int64_t d : dst) outputs *= static_cast<double>(d);
   return per_output * outputs;
