@@ -18,12 +18,7 @@ using testing::Node;
 using testing::ReferenceCase;
 using testing::values;
 
-class Conv3DReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
-
-TEST_P(Conv3DReferenceTest, MatchesReference) { testing::check_reference(GetParam(), 3e-5f); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, Conv3DReferenceTest,
-                         ::testing::ValuesIn(load_cases("cases_conv3d.txt")), testing::case_name);
+QTF_REFERENCE_SUITE(Conv3DReferenceTest, MatchesReference, "cases_conv3d.txt", 3e-5f);
 
 // Forces one convolution method for the test's lifetime.
 struct ForcedMethod {

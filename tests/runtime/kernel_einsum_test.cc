@@ -15,12 +15,7 @@ using testing::Node;
 using testing::ReferenceCase;
 using testing::values;
 
-class EinsumReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
-
-TEST_P(EinsumReferenceTest, MatchesNumpy) { testing::check_reference(GetParam(), 2e-5f); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, EinsumReferenceTest,
-                         ::testing::ValuesIn(load_cases("cases_einsum.txt")), testing::case_name);
+QTF_REFERENCE_SUITE(EinsumReferenceTest, MatchesNumpy, "cases_einsum.txt", 2e-5f);
 
 Node einsum(const char* equation, int n = 2) {
   Node node("Einsum");

@@ -18,12 +18,7 @@ using testing::values;
 using testing::load_cases;
 using testing::ReferenceCase;
 
-class ReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
-
-TEST_P(ReferenceTest, MatchesReference) { testing::check_reference(GetParam(), 1e-5f); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, ReferenceTest, ::testing::ValuesIn(load_cases("cases.txt")),
-                         testing::case_name);
+QTF_REFERENCE_SUITE(ReferenceTest, MatchesReference, "cases.txt", 1e-5f);
 
 TEST(ReferenceFixturesTest, CoverEveryFamily) {
   std::set<std::string> ops;

@@ -16,12 +16,7 @@ using testing::Node;
 using testing::ReferenceCase;
 using testing::values;
 
-class NormReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
-
-TEST_P(NormReferenceTest, MatchesPyTorch) { testing::check_reference(GetParam(), 1e-5f); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, NormReferenceTest,
-                         ::testing::ValuesIn(load_cases("cases_norm.txt")), testing::case_name);
+QTF_REFERENCE_SUITE(NormReferenceTest, MatchesPyTorch, "cases_norm.txt", 1e-5f);
 
 TEST(LrnTest, HandWorkedWindowAtTheEdges) {
   Node node("LRN");

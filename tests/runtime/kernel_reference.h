@@ -166,5 +166,14 @@ inline std::string case_name(const ::testing::TestParamInfo<ReferenceCase>& para
   return param.param.name;
 }
 
+// One parameterised suite over a cases file, every case checked within
+// `tolerance`:  QTF_REFERENCE_SUITE(EinsumReferenceTest, MatchesNumpy, "cases_einsum.txt", 2e-5f);
+#define QTF_REFERENCE_SUITE(Suite, Name, cases_file, tolerance)                              \
+  class Suite : public ::testing::TestWithParam<::qtf::testing::ReferenceCase> {};          \
+  TEST_P(Suite, Name) { ::qtf::testing::check_reference(GetParam(), tolerance); }           \
+  INSTANTIATE_TEST_SUITE_P(Fixtures, Suite,                                                 \
+                           ::testing::ValuesIn(::qtf::testing::load_cases(cases_file)),      \
+                           ::qtf::testing::case_name)
+
 }  // namespace testing
 }  // namespace qtf

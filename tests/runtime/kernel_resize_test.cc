@@ -15,12 +15,7 @@ using testing::Node;
 using testing::ReferenceCase;
 using testing::values;
 
-class ResizeReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
-
-TEST_P(ResizeReferenceTest, MatchesReference) { testing::check_reference(GetParam(), 2e-6f); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, ResizeReferenceTest,
-                         ::testing::ValuesIn(load_cases("cases_resize.txt")), testing::case_name);
+QTF_REFERENCE_SUITE(ResizeReferenceTest, MatchesReference, "cases_resize.txt", 2e-6f);
 
 Node bicubic(bool align, bool half) {
   Node node("ResizeBicubic");

@@ -18,13 +18,8 @@ using testing::Node;
 using testing::ReferenceCase;
 using testing::values;
 
-class SpaceReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
-
 // Pure data movement: the values must be exact.
-TEST_P(SpaceReferenceTest, MatchesReference) { testing::check_reference(GetParam(), 0.f); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, SpaceReferenceTest,
-                         ::testing::ValuesIn(load_cases("cases_space.txt")), testing::case_name);
+QTF_REFERENCE_SUITE(SpaceReferenceTest, MatchesReference, "cases_space.txt", 0.f);
 
 TEST(SpaceReferenceFixturesTest, CoverEveryOp) {
   std::set<std::string> ops;
