@@ -18,6 +18,8 @@ import numpy as np
 import torch
 import torch.nn.functional as F
 
+from reference_io import same_pads
+
 rng = np.random.default_rng(20240601)
 lines = []
 
@@ -39,14 +41,6 @@ def save(name, op, inputs, output, **attrs):
 
 def rand(*shape):
     return rng.uniform(-1.0, 1.0, size=shape).astype(np.float32)
-
-
-def same_pads(size, k, stride, dilation):
-    """TensorFlow SAME padding: total split with the odd pixel at the end."""
-    eff = (k - 1) * dilation + 1
-    out = -(-size // stride)
-    total = max((out - 1) * stride + eff - size, 0)
-    return total // 2, total - total // 2
 
 
 def nhwc_to_nchw(a):

@@ -11,7 +11,7 @@ import numpy as np
 import torch
 import torch.nn.functional as F
 
-from reference_io import Cases
+from reference_io import Cases, same_pads
 
 rng = np.random.default_rng(20261209)
 cases = Cases()
@@ -19,13 +19,6 @@ cases = Cases()
 
 def rand(*shape):
     return rng.uniform(-1.0, 1.0, size=shape).astype(np.float32)
-
-
-def same_pads(size, k, stride, dilation):
-    eff = (k - 1) * dilation + 1
-    out = -(-size // stride)
-    total = max((out - 1) * stride + eff - size, 0)
-    return total // 2, total - total // 2
 
 
 def conv3d(name, n, dhw, cin, cout, kernel, strides, padding, dilations=(1, 1, 1)):

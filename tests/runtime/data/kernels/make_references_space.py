@@ -14,7 +14,7 @@ import numpy as np
 import torch
 import torch.nn.functional as F
 
-from reference_io import Cases
+from reference_io import Cases, same_pads
 
 rng = np.random.default_rng(20261208)
 cases = Cases()
@@ -23,13 +23,6 @@ save = cases.save
 
 def rand(*shape):
     return rng.uniform(-1.0, 1.0, size=shape).astype(np.float32)
-
-
-def same_pads(size, k, stride, rate):
-    eff = (k - 1) * rate + 1
-    out = -(-size // stride)
-    total = max((out - 1) * stride + eff - size, 0)
-    return total // 2, total - total // 2
 
 
 # ------------------------------------------------- DepthToSpace/SpaceToDepth

@@ -29,3 +29,11 @@ class Cases:
     def write(self, path):
         with open(path, "w") as f:
             f.write("\n".join(self.lines) + "\n")
+
+
+def same_pads(size, k, stride, dilation):
+    """TensorFlow SAME padding of one axis: the total split with the odd pixel at the end."""
+    eff = (k - 1) * dilation + 1
+    out = -(-size // stride)
+    total = max((out - 1) * stride + eff - size, 0)
+    return total // 2, total - total // 2
