@@ -6,6 +6,7 @@
 
 #include "driver/image_run.h"
 
+#include <initializer_list>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -27,6 +28,22 @@ bool open_model(const std::string& model_path, ModelSession& model) {
   return false;
 }
 
+// Whatever handles are still open when the run returns (the statuses after a
+// complete run, every loaded model after an early ending) stay open until the
+// process ends.
+class HeldUntilExit {
+ public:
+  explicit HeldUntilExit(std::initializer_list<const ModelSession*> models) : models_(models) {}
+  HeldUntilExit(const HeldUntilExit&) = delete;
+  HeldUntilExit& operator=(const HeldUntilExit&) = delete;
+  ~HeldUntilExit() {
+    for (const ModelSession* model : models_) hold_until_exit(*model);
+  }
+
+ private:
+  std::vector<const ModelSession*> models_;
+};
+
 }  // namespace
 
 int run_images(const RunPaths& paths) {
@@ -42,6 +59,8 @@ int run_images(const RunPaths& paths) {
   ModelSession indoor_depth_session;
   ModelSession outdoor_depth_session;
   ModelSession ground_session;
+  const HeldUntilExit held{&sky_session, &indoor_depth_session, &outdoor_depth_session,
+                           &ground_session};
   if (!open_model(paths.sky_segm_model_path, sky_session) ||
       !open_model(paths.indoor_depth_model_path, indoor_depth_session) ||
       !open_model(paths.outdoor_depth_model_path, outdoor_depth_session) ||

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,18 @@ std::vector<std::string> calls;
 std::vector<std::string> failing_paths;  // loads of these paths fail
 int next_id = 1;
 
+// Every handle the stand-ins hand out, owned here so that a test ends with
+// none lost whatever the code under test releases. The Delete stand-ins only
+// record their calls: the call list is what tells a release from a leak.
+std::vector<std::shared_ptr<void>> handles;
+
+template <typename T, typename... Fields>
+T* new_handle(Fields... fields) {
+  std::shared_ptr<T> handle(new T{fields...});
+  handles.push_back(handle);
+  return handle.get();
+}
+
 std::string name(const char* kind, int id) { return std::string(kind) + std::to_string(id); }
 
 }  // namespace
@@ -43,7 +56,7 @@ std::string name(const char* kind, int id) { return std::string(kind) + std::to_
 extern "C" {
 
 TF_SessionOptions* TF_NewSessionOptions(void) {
-  auto* options = new TF_SessionOptions{next_id++};
+  auto* options = new_handle<TF_SessionOptions>(next_id++);
   calls.push_back("NewSessionOptions " + name("o", options->id));
   return options;
 }
@@ -62,22 +75,20 @@ void TF_SetConfig(TF_SessionOptions* options, const void* proto, size_t proto_le
 
 void TF_DeleteSessionOptions(TF_SessionOptions* options) {
   calls.push_back("DeleteSessionOptions " + name("o", options->id));
-  delete options;
 }
 
 TF_Graph* TF_NewGraph(void) {
-  auto* graph = new TF_Graph{next_id++};
+  auto* graph = new_handle<TF_Graph>(next_id++);
   calls.push_back("NewGraph " + name("g", graph->id));
   return graph;
 }
 
 void TF_DeleteGraph(TF_Graph* graph) {
   calls.push_back("DeleteGraph " + name("g", graph->id));
-  delete graph;
 }
 
 TF_Status* TF_NewStatus(void) {
-  auto* status = new TF_Status{next_id++, TF_OK};
+  auto* status = new_handle<TF_Status>(next_id++, TF_OK);
   calls.push_back("NewStatus " + name("s", status->id));
   return status;
 }
@@ -106,12 +117,11 @@ TF_Session* TF_LoadSessionFromSavedModel(const TF_SessionOptions* options,
     }
   }
   status->code = TF_OK;
-  return new TF_Session{next_id++};
+  return new_handle<TF_Session>(next_id++);
 }
 
 void TF_DeleteSession(TF_Session* session, TF_Status* status) {
   calls.push_back("DeleteSession " + name("x", session->id) + " " + name("s", status->id));
-  delete session;
 }
 
 }  // extern "C"
@@ -148,7 +158,9 @@ class ModelSessionsTest : public ::testing::Test {
     failing_paths.clear();
     failing_images.clear();
     next_id = 1;
+    handles.clear();
   }
+  void TearDown() override { handles.clear(); }
 
   // The calls of one model's load: ids o<n>, g<n+1>, s<n+2>, session x<n+3>
   // when it loads.
@@ -181,14 +193,11 @@ TEST_F(ModelSessionsTest, FailedLoadLeavesCodeInStatus) {
 }
 
 TEST_F(ModelSessionsTest, ReleaseOrderAndStatusesKept) {
-  ModelSession sky{new TF_SessionOptions{1}, new TF_Graph{2}, new TF_Status{3, TF_OK},
-                   new TF_Session{4}};
-  ModelSession ground{new TF_SessionOptions{11}, new TF_Graph{12}, new TF_Status{13, TF_OK},
-                      new TF_Session{14}};
-  ModelSession indoor{new TF_SessionOptions{21}, new TF_Graph{22}, new TF_Status{23, TF_OK},
-                      new TF_Session{24}};
-  ModelSession outdoor{new TF_SessionOptions{31}, new TF_Graph{32}, new TF_Status{33, TF_OK},
-                       new TF_Session{34}};
+  const auto model = [](int id) {
+    return ModelSession{new_handle<TF_SessionOptions>(id), new_handle<TF_Graph>(id + 1),
+                        new_handle<TF_Status>(id + 2, TF_OK), new_handle<TF_Session>(id + 3)};
+  };
+  ModelSession sky = model(1), ground = model(11), indoor = model(21), outdoor = model(31);
   release_model_sessions(sky, ground, indoor, outdoor);
   EXPECT_EQ(calls, (std::vector<std::string>{
                        "DeleteGraph g2", "DeleteGraph g12", "DeleteGraph g22", "DeleteGraph g32",
@@ -198,7 +207,6 @@ TEST_F(ModelSessionsTest, ReleaseOrderAndStatusesKept) {
                        "DeleteSessionOptions o31"}));
   for (ModelSession* model : {&sky, &ground, &indoor, &outdoor}) {
     EXPECT_NE(model->status, nullptr);  // lives on to the end of the process
-    delete model->status;
   }
 }
 

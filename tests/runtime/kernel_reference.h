@@ -87,17 +87,41 @@ inline Node make_node(const ReferenceCase& c) {
   return node;
 }
 
-inline std::vector<Tensor> load_inputs(const ReferenceCase& c) {
+// One .npy file of the references; a failed read fails the test.
+inline Tensor read_reference_npy(const std::string& path) {
+  std::string error;
+  Tensor t = read_npy(path, &error);
+  EXPECT_TRUE(t.valid()) << path << ": " << error;
+  return t;
+}
+
+// The inputs of case `name`: <name>.in0.npy, <name>.in1.npy, ... in op order.
+inline std::vector<Tensor> reference_inputs(const std::string& name) {
   std::vector<Tensor> inputs;
   for (int k = 0;; ++k) {
-    const std::string path = reference_dir() + c.name + ".in" + std::to_string(k) + ".npy";
+    const std::string path = reference_dir() + name + ".in" + std::to_string(k) + ".npy";
     if (!std::ifstream(path)) break;
-    std::string error;
-    inputs.push_back(read_npy(path, &error));
-    EXPECT_TRUE(inputs.back().valid()) << error;
+    inputs.push_back(read_reference_npy(path));
   }
   return inputs;
 }
+
+// The expected outputs of case `name`: the first is <name>.out.npy (or
+// <name>.out0.npy), output k > 0 is <name>.out<k>.npy.
+inline std::vector<Tensor> reference_outputs(const std::string& name) {
+  std::vector<Tensor> outputs;
+  for (int k = 0;; ++k) {
+    std::string path = reference_dir() + name + ".out" + std::to_string(k) + ".npy";
+    if (k == 0 && std::ifstream(reference_dir() + name + ".out.npy")) {
+      path = reference_dir() + name + ".out.npy";
+    }
+    if (!std::ifstream(path)) break;
+    outputs.push_back(read_reference_npy(path));
+  }
+  return outputs;
+}
+
+inline std::vector<Tensor> load_inputs(const ReferenceCase& c) { return reference_inputs(c.name); }
 
 // Element i as a double (64-bit integers compare exactly only below 2^53,
 // which the references keep to).
@@ -129,27 +153,10 @@ inline void expect_close(const Tensor& got, const Tensor& want, float tolerance)
   EXPECT_EQ(bad, 0u);
 }
 
-// Output k's expected value, <name>.out.npy for the first and
-// <name>.out<k>.npy for the others; invalid when there is no such file.
-inline Tensor expected_output(const ReferenceCase& c, int k) {
-  const std::string path =
-      reference_dir() + c.name + ".out" + (k == 0 ? "" : std::to_string(k)) + ".npy";
-  if (!std::ifstream(path)) return Tensor();
-  std::string error;
-  Tensor t = read_npy(path, &error);
-  EXPECT_TRUE(t.valid()) << error;
-  return t;
-}
-
 // Runs a case (the second time, unless `runs` is 1, with whatever the
 // kernel cached) and compares every output that has an expected value.
 inline void check_reference(const ReferenceCase& c, float tolerance, int runs = 2) {
-  std::vector<Tensor> want;
-  for (int k = 0;; ++k) {
-    Tensor t = expected_output(c, k);
-    if (!t.valid()) break;
-    want.push_back(t);
-  }
+  const std::vector<Tensor> want = reference_outputs(c.name);
   ASSERT_FALSE(want.empty()) << "no expected output for " << c.name;
   const std::vector<Tensor> inputs = load_inputs(c);
   Node node = make_node(c);

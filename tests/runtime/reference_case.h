@@ -1,48 +1,29 @@
-// Loads a case written by the data/kernels/make_references_*.py scripts
-// (<name>.in<k>.npy in op order, <name>.out.npy or <name>.out<k>.npy for
-// several outputs) and compares a kernel's
-// output with it: exact for integers and bool, within a tolerance for reals.
+// Reference cases read by name (the files of kernel_reference.h) for tests
+// that build their node by hand, and a comparison of a kernel's outputs with
+// them: exact for integers and bool, within a relative tolerance for reals.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "kernel_npy.h"
+#include "kernel_reference.h"
 #include "kernel_testing.h"
 
 namespace qtf {
 namespace testing {
 
-struct ReferenceCase {
+// The tensors of one case, for tests that build the node themselves.
+struct ReferenceTensors {
   std::vector<Tensor> inputs;
   Tensor out;                 // the only or first output
   std::vector<Tensor> outs;   // every output
 };
 
-inline ReferenceCase load_reference(const std::string& name) {
-  const std::string dir = std::string(QUARROW_TEST_DATA_DIR) + "/kernels/";
-  ReferenceCase c;
-  std::string error;
-  for (int k = 0;; ++k) {
-    const std::string path = dir + name + ".in" + std::to_string(k) + ".npy";
-    if (!std::ifstream(path).good()) break;
-    c.inputs.push_back(read_npy(path, &error));
-    EXPECT_TRUE(error.empty()) << error;
-  }
-  if (std::ifstream(dir + name + ".out.npy").good()) {
-    c.outs.push_back(read_npy(dir + name + ".out.npy", &error));
-  } else {
-    for (int k = 0;; ++k) {
-      const std::string path = dir + name + ".out" + std::to_string(k) + ".npy";
-      if (!std::ifstream(path).good()) break;
-      c.outs.push_back(read_npy(path, &error));
-    }
-  }
-  EXPECT_TRUE(error.empty()) << error;
+inline ReferenceTensors load_reference(const std::string& name) {
+  ReferenceTensors c{reference_inputs(name), Tensor(), reference_outputs(name)};
   EXPECT_FALSE(c.outs.empty()) << name << ": no expected output";
   if (!c.outs.empty()) c.out = c.outs[0];
   return c;
@@ -82,7 +63,7 @@ inline void expect_tensor(const Tensor& got, const Tensor& want, const std::stri
 
 // Runs `node` on the inputs of case `name` and compares every output.
 inline void expect_reference(Node& node, const std::string& name, double tolerance = 1e-6) {
-  ReferenceCase ref = load_reference(name);
+  ReferenceTensors ref = load_reference(name);
   std::vector<Tensor> out;
   Status s = node.run(ref.inputs, &out);
   ASSERT_TRUE(s.is_ok()) << name << ": " << s.message();

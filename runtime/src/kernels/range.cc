@@ -34,9 +34,11 @@ Status make_range(const Tensor& start_t, const Tensor& limit_t, const Tensor& de
   Tensor& out = ctx.allocate_output(0, dtype_of<T>(), {size});
   T* y = out.data<T>();
   T val = start;
+  // No step after the last value: for an integer range ending near the type's
+  // limit that step would overflow.
   for (int64_t i = 0; i < size; ++i) {
     y[i] = val;
-    val = static_cast<T>(val + delta);
+    if (i + 1 < size) val = static_cast<T>(val + delta);
   }
   return Status::ok();
 }
