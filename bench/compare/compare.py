@@ -11,6 +11,8 @@ Optional and outside `make test`. Needs, besides a build with benchmarks:
     /usr/bin/python3 bench/compare/compare.py [--build build] [--ort /tmp/ort]
         [--rounds 10] [--threads N]
 
+The runtime runs twice: with its default, reproducible direct NHWC
+convolutions, and with the method of each convolution chosen by timing.
 Every engine runs in its own process with the same thread count (default:
 the CPUs this process may use) and the same weights and input, written by
 build/bench/compare/unet_compare_ours. The processes answer one line at a
@@ -20,7 +22,7 @@ time on stdin/stdout:
     "save PATH" -> "saved" (the last output as raw float32)
     "quit"
 after printing "ready THREADS" once warmed up. Each round runs every engine
-once, in an order rotated from round to round, with a short pause between
+once, in an order rotated from round to round, with a pause between
 runs so that one engine's spinning threads do not eat into the next one's
 time. The outputs are compared with the runtime's before timing.
 """
@@ -36,7 +38,10 @@ import time
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PAUSE_S = 0.2
+# PyTorch's OpenMP threads go on spinning for about a quarter of a second
+# after a run (measured: 0.24 CPU-seconds in the second after one); the pause
+# outlasts that, so no engine runs beside another one's idle spinning.
+PAUSE_S = 0.6
 
 
 class Engine:
@@ -125,6 +130,9 @@ def main():
         subprocess.run([ours_bin, "--export", folder], check=True)
         n = str(args.threads)
         engines.append(Engine("runtime", [ours_bin, "--serve"], n))
+        # The same network with each convolution's method chosen by timing
+        # (Winograd where it wins): faster, but not bit-reproducible.
+        engines.append(Engine("runtime, measured", [ours_bin, "--serve", "--measured"], n))
         # torch_unet.py writes unet.onnx, which ONNX Runtime then loads.
         engines.append(Engine("PyTorch " + torch_version(), [sys.executable, os.path.join(HERE, "torch_unet.py"),
                                                             folder, n], n))

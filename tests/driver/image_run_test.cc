@@ -193,11 +193,11 @@ TEST_F(ModelSessionsTest, FailedLoadLeavesCodeInStatus) {
 }
 
 TEST_F(ModelSessionsTest, ReleaseOrderAndStatusesKept) {
-  const auto model = [](int id) {
+  const auto made = [](int id) {
     return ModelSession{new_handle<TF_SessionOptions>(id), new_handle<TF_Graph>(id + 1),
                         new_handle<TF_Status>(id + 2, TF_OK), new_handle<TF_Session>(id + 3)};
   };
-  ModelSession sky = model(1), ground = model(11), indoor = model(21), outdoor = model(31);
+  ModelSession sky = made(1), ground = made(11), indoor = made(21), outdoor = made(31);
   release_model_sessions(sky, ground, indoor, outdoor);
   EXPECT_EQ(calls, (std::vector<std::string>{
                        "DeleteGraph g2", "DeleteGraph g12", "DeleteGraph g22", "DeleteGraph g32",

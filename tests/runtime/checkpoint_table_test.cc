@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,10 @@ TableEntries sample_entries(int n) {
   TableEntries rows;
   rows.emplace_back("", "header");
   for (int i = 0; i < n; ++i) {
-    char key[64];
-    std::snprintf(key, sizeof key, "layer_with_weights-%03d/kernel/.ATTRIBUTES/VARIABLE_VALUE", i);
-    rows.emplace_back(key, std::string(static_cast<size_t>(i % 7), static_cast<char>('a' + i % 26)));
+    char number[16];
+    std::snprintf(number, sizeof number, "%03d", i);
+    rows.emplace_back("layer_with_weights-" + std::string(number) +
+                          "/kernel/.ATTRIBUTES/VARIABLE_VALUE", std::string(static_cast<size_t>(i % 7), static_cast<char>('a' + i % 26)));
   }
   return rows;
 }
