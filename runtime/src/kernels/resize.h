@@ -1,4 +1,4 @@
-// Shared pieces of ResizeBilinear and ResizeNearestNeighbor: the flags,
+// Shared pieces of the resize kernels and ScaleAndTranslate: the flags,
 // the input checks and the source-coordinate mapping TensorFlow uses.
 #pragma once
 

@@ -15,6 +15,7 @@
 #include "core/kernel.h"
 #include "kernels/dtype_dispatch.h"
 #include "kernels/parallel.h"
+#include "kernels/resize.h"
 #include "kernels/sampling_kernel.h"
 
 namespace qtf {
@@ -143,25 +144,12 @@ class ScaleAndTranslateKernel : public OpKernel {
 
   Status compute(OpKernelContext& ctx) override {
     const Tensor& images = ctx.input(0);
-    const Tensor& size = ctx.input(1);
-    if (images.dtype() != dtype_ || images.rank() != 4) {
-      return invalid_argument(where_ + "images must be a rank-4 (NHWC) " + dtype_name(dtype_) +
-                              " tensor, got " + dtype_name(images.dtype()) +
-                              shape_string(images.shape()));
+    if (images.dtype() != dtype_) {
+      return invalid_argument(where_ + "images are " + dtype_name(images.dtype()) +
+                              ", expected " + dtype_name(dtype_));
     }
-    if (images.dim(1) <= 0 || images.dim(2) <= 0) {
-      return invalid_argument(where_ + "cannot resample empty images " +
-                              shape_string(images.shape()));
-    }
-    if (size.dtype() != TF_INT32 || size.shape() != Shape{2}) {
-      return invalid_argument(where_ + "size must be 2 int32 values, got " +
-                              dtype_name(size.dtype()) + shape_string(size.shape()));
-    }
-    const int64_t oh = size.data<int32_t>()[0], ow = size.data<int32_t>()[1];
-    if (oh <= 0 || ow <= 0) {
-      return invalid_argument(where_ + "size must be positive, got [" + std::to_string(oh) + "," +
-                              std::to_string(ow) + "]");
-    }
+    int64_t oh = 0, ow = 0;
+    QTF_RETURN_IF_ERROR(read_resize_target(where_, images, ctx.input(1), &oh, &ow));
     float scale_y = 0, scale_x = 0, shift_y = 0, shift_x = 0;
     QTF_RETURN_IF_ERROR(read_pair(where_, "scale", ctx.input(2), &scale_y, &scale_x));
     QTF_RETURN_IF_ERROR(read_pair(where_, "translation", ctx.input(3), &shift_y, &shift_x));
