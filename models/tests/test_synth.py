@@ -20,7 +20,7 @@ import numpy as np
 TRAINING = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "training")
 sys.path.insert(0, TRAINING)
 
-from synth import grammar, indoor, meshes, outdoor, passes, shapes  # noqa: E402
+from synth import claims, grammar, indoor, meshes, outdoor, passes, shapes  # noqa: E402
 
 SEEDS = range(60)
 
@@ -192,6 +192,56 @@ class PassesTest(unittest.TestCase):
 
 
 @unittest.skipIf(shutil.which("blender") is None, "blender is not installed (make models-setup installs it)")
+class ClaimTest(unittest.TestCase):
+    """Renders sharing a seed range: one seed, one renderer."""
+
+    def test_live_claim_holds_and_release_frees(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            folder = os.path.join(tmp, "000007")
+            self.assertTrue(claims.claim(folder))
+            self.assertTrue(claims.claim(folder), "a process may renew its own claim")
+            # Another live process (the parent of this one) holds a second folder.
+            other = os.path.join(tmp, "000008")
+            os.makedirs(other)
+            with open(os.path.join(other, claims.CLAIM), "w") as f:
+                f.write(str(os.getppid()))
+            self.assertFalse(claims.claim(other))
+            claims.release(other)  # not ours: stays
+            self.assertTrue(os.path.exists(os.path.join(other, claims.CLAIM)))
+            claims.release(folder)
+            self.assertFalse(os.path.exists(os.path.join(folder, claims.CLAIM)))
+
+    def test_claim_of_a_dead_or_unreadable_owner_is_taken_over(self):
+        child = subprocess.Popen([sys.executable, "-c", "pass"])
+        child.wait()  # its pid is now free (reuse within the test is practically impossible)
+        with tempfile.TemporaryDirectory() as tmp:
+            for content in (str(child.pid), "", "garbage"):
+                with self.subTest(content=content):
+                    folder = os.path.join(tmp, "x")
+                    os.makedirs(folder, exist_ok=True)
+                    with open(os.path.join(folder, claims.CLAIM), "w") as f:
+                        f.write(content)
+                    self.assertTrue(claims.claim(folder))
+                    with open(os.path.join(folder, claims.CLAIM)) as f:
+                        self.assertEqual(f.read(), str(os.getpid()))
+            self.assertEqual(sorted(os.listdir(os.path.join(tmp, "x"))), [claims.CLAIM], "no temporary left")
+
+    def test_concurrent_claimers_get_disjoint_seeds(self):
+        # Each claimer lives until all have finished claiming, as a render holds its claim.
+        code = ("import os, sys; sys.path.insert(0, %r); from synth import claims\n"
+                "got = [s for s in range(40) if claims.claim(os.path.join(%r, str(s)))]\n"
+                "print(' '.join(map(str, got)), flush=True); sys.stdin.read()")
+        with tempfile.TemporaryDirectory() as tmp:
+            here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "training")
+            procs = [subprocess.Popen([sys.executable, "-c", code % (here, tmp)], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, text=True) for _ in range(3)]
+            outs = [set(map(int, p.stdout.readline().split())) for p in procs]
+            for p in procs:
+                p.communicate("")
+        self.assertEqual(sum(len(o) for o in outs), 40, "every seed claimed exactly once")
+        self.assertEqual(set().union(*outs), set(range(40)))
+
+
 class CalibrationRenderTest(unittest.TestCase):
     """One tiny render of each known-geometry scene, checked against the exact labels."""
 

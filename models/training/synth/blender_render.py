@@ -2,6 +2,7 @@
 
     blender -b --python models/training/synth/blender_render.py -- \\
         --out DIR (--seeds 0 1 2 | --first 0 --count 100) [--samples 32] [--width 1024]
+        [--threads N] [--keep]
     blender -b --python ... -- --out DIR --calibration sphere|plane --size METRES
 
 Per sample, in DIR/NNNNNN/ (the seed, six digits):
@@ -24,10 +25,10 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from synth import blender_scene, grammar, passes  # noqa: E402
+from synth import blender_scene, claims, grammar, passes  # noqa: E402
 
 
-def _cycles(scene, samples, seed):
+def _cycles(scene, samples, seed, threads):
     scene.render.engine = "CYCLES"
     c = scene.cycles
     c.device = "CPU"
@@ -41,7 +42,7 @@ def _cycles(scene, samples, seed):
     c.caustics_reflective = c.caustics_refractive = False
     c.sample_clamp_indirect = 5.0
     scene.render.threads_mode = "FIXED"
-    scene.render.threads = max(1, os.cpu_count() or 1)
+    scene.render.threads = threads or max(1, os.cpu_count() or 1)
     scene.frame_current = 1
 
 
@@ -112,14 +113,14 @@ def _load_channel(path):
     return buf.reshape(h, w, 4)[::-1, :, 0].copy()
 
 
-def render_sample(desc, folder, samples, width):
+def render_sample(desc, folder, samples, width, threads=0):
     os.makedirs(folder, exist_ok=True)
     scene = bpy.context.scene
     t0 = time.time()
     blender_scene.build(desc)
     view_layer = scene.view_layers[0]
     view_layer.use_pass_z = view_layer.use_pass_object_index = True
-    _cycles(scene, samples, desc["seed"])
+    _cycles(scene, samples, desc["seed"], threads)
     scene.render.resolution_x, scene.render.resolution_y = width, width // 2
     scene.render.resolution_percentage = 100
     scene.cycles.filter_width = 1.5
@@ -148,8 +149,10 @@ def render_sample(desc, folder, samples, width):
             "sky_fraction": float((labels == passes.SKY).mean()),
             "seconds": {"build": round(t1 - t0, 2), "picture": round(t2 - t1, 2), "labels": round(t3 - t2, 2)},
             "blender": bpy.app.version_string, "scene": desc}
-    with open(os.path.join(folder, "sample.json"), "w") as f:
+    # Written last and whole: its presence marks a finished sample (--keep).
+    with open(os.path.join(folder, "sample.json.tmp"), "w") as f:
         json.dump(meta, f, indent=1)
+    os.replace(os.path.join(folder, "sample.json.tmp"), os.path.join(folder, "sample.json"))
     print("synth: sample %s %s picture %.1fs labels %.1fs" % (folder, desc["kind"], t2 - t1, t3 - t2), flush=True)
 
 
@@ -164,6 +167,9 @@ def main(argv):
     parser.add_argument("--width", type=int, default=1024)
     parser.add_argument("--calibration", choices=("sphere", "plane"))
     parser.add_argument("--size", type=float, default=10.0)
+    parser.add_argument("--threads", type=int, default=0, help="render threads (0: one per CPU)")
+    parser.add_argument("--keep", action="store_true",
+                        help="skip samples already rendered or being rendered by another process")
     args = parser.parse_args(argv)
     if args.calibration:
         render_sample(grammar.calibration(args.calibration, args.size), os.path.join(args.out, args.calibration),
@@ -171,7 +177,12 @@ def main(argv):
         return
     seeds = args.seeds if args.seeds else range(args.first, args.first + args.count)
     for seed in seeds:
-        render_sample(grammar.describe(seed, args.kind), os.path.join(args.out, "%06d" % seed), args.samples, args.width)
+        folder = os.path.join(args.out, "%06d" % seed)
+        if args.keep and (os.path.exists(os.path.join(folder, "sample.json")) or not claims.claim(folder)):
+            continue
+        render_sample(grammar.describe(seed, args.kind), folder, args.samples, args.width, args.threads)
+        if args.keep:
+            claims.release(folder)
 
 
 if __name__ == "__main__":
