@@ -18,7 +18,6 @@ import torch
 
 import geometry
 import labels as lab
-import networks
 import panoramas
 import train
 
@@ -38,10 +37,7 @@ def zenith_sky_ratio(mask):
 
 
 def load(kind, weights):
-    net = {"sky": lambda: networks.SkyNet(),
-           "ground": lambda: networks.GroundNet(geometry.ground_prior_logit()),
-           "indoor_depth": lambda: networks.DepthNet(geometry.indoor_prior()),
-           "outdoor_depth": lambda: networks.DepthNet(geometry.outdoor_prior())}[kind]()
+    net = train.new_network(kind)
     net.load_state_dict(torch.load(os.path.join(weights, train.MODEL_DIRS[kind] + ".pt")))
     return net.eval()
 

@@ -1,17 +1,24 @@
 """Fits the four networks and exports their weights.
 
-    /usr/bin/python3 models/training/train.py [--out DIR]
+    /usr/bin/python3 models/training/train.py --synth DIR [--count N] [--out DIR] [--only sky ...]
 
 Deterministic: fixed seeds, one thread, deterministic torch algorithms, so a
-rebuild on the same Debian packages gives the same bytes. Steps:
-  1. a pool of augmented samples per training panorama (augment.Sampler);
-  2. each network fitted with Adam on 256 x 256 windows of the pool samples
-     (random roll and mirror on top), batch 4; the depth networks
-     fitted to the pop-up pseudo depth (geometry.pseudo_depth) in log space
-     (squared plus absolute error);
-  3. weights written as <name>.bin (float32 little-endian, TensorFlow layouts:
-     conv kernels HWIO) with <name>.json listing every tensor's name, shape and
-     offset, plus the constants of the graph (prior row profiles, K).
+rebuild from the same renders on the same Debian packages gives the same
+bytes. Data:
+  * the rendered synthetic panoramas of --synth (training/synth/), with exact
+    sky, ground and depth labels;
+  * the six fitting panoramas of blender-data with their hand-made masks
+    (sky and ground networks only: their pop-up depth is too crude to teach
+    depth), drawn for REAL_SHARE of the samples, forest more often.
+Every draw is a new rendition (photometric.augment: white balance, exposure
++-2 stops, one of several tone curves, gamma, noise, greyscale, JPEG), then
+the program's preparation chain, a random roll (the panorama wraps), mirror
+and a window of CROP columns. Each network is fitted with Adam, one-cycle
+learning rate; the depth networks on log depth (squared plus absolute error)
+from their prior, the scene kind's synthetic samples only. Weights are
+written as <name>.bin (float32 little-endian, conv kernels HWIO) with
+<name>.json (tensor names, shapes and offsets; prior row profile; K) and
+<name>.pt for evaluation.
 """
 import argparse
 import json
@@ -19,100 +26,143 @@ import os
 import sys
 import time
 
+import cv2
 import numpy as np
 import torch
 import torch.nn.functional as F
 
-import augment
 import geometry
 import labels as lab
 import networks
 import panoramas
+import photometric
+import synthetic
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-POOL_PER_IMAGE = 40
 CROP = 256
-BATCH = 4
-STEPS = {"sky": 1800, "ground": 600, "indoor_depth": 400, "outdoor_depth": 600}
+BATCH = 8
+REAL_SHARE = 0.2
+STEPS = {"sky": 3000, "ground": 2000, "indoor_depth": 1500, "outdoor_depth": 2500}
+PEAK_LR = 3e-3
 MODEL_DIRS = {"sky": "sky_segm_model", "ground": "ground_segm_model",
               "indoor_depth": "indoor_depth_model", "outdoor_depth": "outdoor_depth_model"}
+# The sky through the forest canopy is the hardest real sky: drawn this much more often.
+REAL_WEIGHT = {"forest": 4.0}
+# Second phase of the sky network: more real panoramas at a lower rate. The synthetic
+# canopies are denser than real ones and their ceilings dimmer, so the first phase
+# alone misses real sky between leaves and takes bright real ceilings for sky.
+SKY_REFINE = {"steps": 800, "real_share": 0.5, "peak_lr": 1e-3}
 
 
-def make_pool(names, seed):
-    sampler = augment.Sampler(names)
-    rng = np.random.RandomState(seed)
-    pool = []
-    for name in names:
-        for _ in range(POOL_PER_IMAGE):
-            x, label = sampler.draw(rng, name)
-            depth = geometry.pseudo_depth(label, name not in panoramas.OUTDOOR)
-            pool.append((name, x.astype(np.float32), label, np.log(depth)))
-    return pool
+def normalise(bgr8):
+    rgb = cv2.cvtColor(np.ascontiguousarray(bgr8), cv2.COLOR_BGR2RGB).astype(np.float32)
+    return (rgb * np.float32(1.0 / 255.0) - panoramas.MEAN) / panoramas.STD
 
 
-# The sky through the forest canopy is the hardest sky to learn: its samples
-# are drawn this many times as often when fitting the sky network.
-SKY_OVERSAMPLE = {"forest": 4.0}
+class RealPanoramas:
+    """The blender-data fitting panoramas with their hand-made label masks."""
+
+    def __init__(self, names):
+        self.names = list(names)
+        # At the working size: the tone curves are global, so this changes little and saves time.
+        self.hdr = {n: cv2.resize(panoramas.load_hdr(n), (panoramas.WORK_W, panoramas.WORK_H),
+                                  interpolation=cv2.INTER_AREA) for n in self.names}
+        self.label = {n: cv2.imread(os.path.join(lab.LABEL_DIR, n + ".png"), cv2.IMREAD_GRAYSCALE)
+                      for n in self.names}
+        w = np.array([REAL_WEIGHT.get(n, 1.0) for n in self.names])
+        self.weights = w / w.sum()
+
+    def draw(self, rng):
+        name = self.names[rng.choice(len(self.names), p=self.weights)]
+        img, _ = photometric.augment(rng, self.hdr[name])
+        return normalise(panoramas.working_image(img)), self.label[name], None
 
 
-def batches(pool, rng, steps, weights=None):
-    for _ in range(steps):
-        xs, ls, ds = [], [], []
-        for _ in range(BATCH):
-            pick = rng.randint(len(pool)) if weights is None else rng.choice(len(pool), p=weights)
-            _, x, label, log_depth = pool[pick]
-            shift = rng.randint(x.shape[1])
-            x, label, log_depth = (np.roll(a, shift, axis=1) for a in (x, label, log_depth))
-            if rng.rand() < 0.5:
-                x, label, log_depth = x[:, ::-1], label[:, ::-1], log_depth[:, ::-1]
-            xs.append(x[:, :CROP])
-            ls.append(label[:, :CROP])
-            ds.append(log_depth[:, :CROP])
-        x = torch.from_numpy(np.ascontiguousarray(np.stack(xs).transpose(0, 3, 1, 2)))
-        yield x, np.stack(ls), torch.from_numpy(np.ascontiguousarray(np.stack(ds)))[:, None]
+class Draws:
+    """Random training views for one network."""
+
+    def __init__(self, kind, synth, real, real_share=REAL_SHARE):
+        self.kind, self.real_share = kind, real_share
+        if kind.endswith("depth"):
+            outdoor = kind == "outdoor_depth"
+            self.synth = [s for s in synth if s.outdoor == outdoor]
+            self.real = None
+        else:
+            self.synth, self.real = synth, real
+        if not self.synth:
+            raise SystemExit("no synthetic samples for " + kind)
+
+    def one(self, rng):
+        if self.real is not None and rng.rand() < self.real_share:
+            x, label, depth = self.real.draw(rng)
+        else:
+            s = self.synth[rng.randint(len(self.synth))]
+            img, _ = photometric.augment(rng, s.hdr, s.exposure)
+            x, label = normalise(panoramas.working_image(img)), s.label
+            depth = np.log(s.depth_target()) if self.kind.endswith("depth") else None
+        shift = rng.randint(x.shape[1])
+        flip = rng.rand() < 0.5
+
+        def view(a):
+            a = np.roll(a, shift, axis=1)
+            return (a[:, ::-1] if flip else a)[:, :CROP]
+        return view(x), view(label), (None if depth is None else view(depth))
+
+    def batches(self, rng, steps):
+        for _ in range(steps):
+            xs, ls, ds = zip(*(self.one(rng) for _ in range(BATCH)))
+            # NHWC in memory, viewed as NCHW: torch's channels-last convolutions are several times faster.
+            x = torch.from_numpy(np.ascontiguousarray(np.stack(xs))).permute(0, 3, 1, 2)
+            d = None if ds[0] is None else torch.from_numpy(np.ascontiguousarray(np.stack(ds)))[:, None]
+            yield x, np.stack(ls), d
 
 
-def fit(kind, pool, seed):
+def new_network(kind):
+    if kind == "sky":
+        return networks.SkyNet()
+    if kind == "ground":
+        return networks.GroundNet(geometry.ground_prior_logit())
+    if kind == "indoor_depth":
+        return networks.DepthNet(geometry.indoor_prior())
+    return networks.DepthNet(geometry.outdoor_prior())
+
+
+def depth_loss(net, x, log_target):
+    # Targets beyond the head's reach (prior / 9 .. prior * 9) would only saturate tanh.
+    reach = float(np.log((1 + networks.DEPTH_K) / (1 - networks.DEPTH_K))) * 0.98
+    log_prior = torch.log(net.prior)
+    target = torch.max(torch.min(log_target, log_prior + reach), log_prior - reach)
+    err = torch.log(net(x)) - target
+    return (err * err).mean() + err.abs().mean()
+
+
+def fit(kind, draws, seed, steps, net=None, peak_lr=PEAK_LR):
+    """Fits `net` (a new network when None) for `steps` batches of `draws`."""
     torch.manual_seed(seed)
     rng = np.random.RandomState(seed)
-    if kind == "sky":
-        net = networks.SkyNet()
-    elif kind == "ground":
-        net = networks.GroundNet(geometry.ground_prior_logit())
-    elif kind == "indoor_depth":
-        net = networks.DepthNet(geometry.indoor_prior())
-    else:
-        net = networks.DepthNet(geometry.outdoor_prior())
-    if kind.endswith("depth"):
-        # Start from the prior: the body's last layer begins at zero.
-        torch.nn.init.zeros_(net.body.head.weight)
-        torch.nn.init.zeros_(net.body.head.bias)
-        indoor = kind == "indoor_depth"
-        pool = [p for p in pool if (p[0] in panoramas.OUTDOOR) != indoor]
-    steps = STEPS[kind]
-    opt = torch.optim.Adam(net.parameters(), lr=3e-3)
-    sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=3e-3, total_steps=steps, pct_start=0.1)
+    if net is None:
+        net = new_network(kind)
+        if kind.endswith("depth"):
+            # Start from the prior: the body's last layer begins at zero.
+            torch.nn.init.zeros_(net.body.head.weight)
+            torch.nn.init.zeros_(net.body.head.bias)
+    net = net.to(memory_format=torch.channels_last)
+    opt = torch.optim.Adam(net.parameters(), lr=peak_lr)
+    sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=peak_lr, total_steps=steps, pct_start=0.1)
     start, running = time.time(), 0.0
-    weights = None
-    if kind == "sky":
-        weights = np.array([SKY_OVERSAMPLE.get(p[0], 1.0) for p in pool])
-        weights /= weights.sum()
-    for step, (x, label, log_depth) in enumerate(batches(pool, rng, steps, weights)):
-        if kind == "sky":
-            y = torch.from_numpy((label == lab.SKY).astype(np.float32))[:, None]
-            loss = F.binary_cross_entropy_with_logits(net.logits(x), y)
-        elif kind == "ground":
-            y = torch.from_numpy((label == lab.GROUND).astype(np.float32))[:, None]
+    for step, (x, label, log_depth) in enumerate(draws.batches(rng, steps)):
+        if kind in ("sky", "ground"):
+            cls = lab.SKY if kind == "sky" else lab.GROUND
+            y = torch.from_numpy((label == cls).astype(np.float32))[:, None]
             loss = F.binary_cross_entropy_with_logits(net.logits(x), y)
         else:
-            err = torch.log(net(x)) - log_depth
-            loss = (err * err).mean() + err.abs().mean()
+            loss = depth_loss(net, x, log_depth)
         opt.zero_grad()
         loss.backward()
         opt.step()
         sched.step()
-        running = loss.item() if step == 0 else 0.95 * running + 0.05 * loss.item()
-        if step % 50 == 0 or step == steps - 1:
+        running = loss.item() if step == 0 else 0.98 * running + 0.02 * loss.item()
+        if step % 100 == 0 or step == steps - 1:
             print("%s step %d loss %.4f (%.0f s)" % (kind, step, running, time.time() - start), flush=True)
     return net
 
@@ -145,18 +195,34 @@ def export(kind, net, out_dir):
 
 def main(argv):
     ap = argparse.ArgumentParser(description="Fit and export the four default networks.")
+    ap.add_argument("--synth", required=True, help="folder of rendered synthetic samples")
     ap.add_argument("--out", default=os.path.join(HERE, "weights"))
-    ap.add_argument("--only", nargs="*", default=list(STEPS))
+    ap.add_argument("--only", nargs="*", default=list(STEPS), choices=list(STEPS))
+    ap.add_argument("--count", type=int, help="fit on the samples of seeds 0 .. N-1 (all must be rendered)")
+    ap.add_argument("--steps-scale", type=float, default=1.0, help="scale every network's step count")
+    ap.add_argument("--sky-from", help="take the sky network's first phase from the weights in this folder")
     args = ap.parse_args(argv)
     torch.set_num_threads(1)
     torch.use_deterministic_algorithms(True)
     os.makedirs(args.out, exist_ok=True)
     t0 = time.time()
-    pool = make_pool(panoramas.TRAIN, seed=20240601)
-    print("pool of %d samples in %.0f s" % (len(pool), time.time() - t0), flush=True)
+    synth = synthetic.load_all(args.synth, args.count)
+    real = RealPanoramas(panoramas.TRAIN)
+    print("%d synthetic samples (%d outdoor), %d real panoramas, loaded in %.0f s" %
+          (len(synth), sum(s.outdoor for s in synth), len(real.names), time.time() - t0), flush=True)
     for i, kind in enumerate(STEPS):
-        if kind in args.only:
-            export(kind, fit(kind, pool, seed=1000 + i), args.out)
+        if kind not in args.only:
+            continue
+        scale = lambda n: max(1, int(round(n * args.steps_scale)))  # noqa: E731
+        if kind == "sky" and args.sky_from:
+            net = new_network(kind)
+            net.load_state_dict(torch.load(os.path.join(args.sky_from, MODEL_DIRS[kind] + ".pt")))
+        else:
+            net = fit(kind, Draws(kind, synth, real), 1000 + i, scale(STEPS[kind]))
+        if kind == "sky":
+            refine = Draws(kind, synth, real, SKY_REFINE["real_share"])
+            net = fit(kind, refine, 2000 + i, scale(SKY_REFINE["steps"]), net, SKY_REFINE["peak_lr"])
+        export(kind, net, args.out)
 
 
 if __name__ == "__main__":

@@ -32,20 +32,27 @@ def claim(folder):
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, CLAIM)
     me = os.getpid()
+    # The claim appears whole, its owner already written (a hard link of a
+    # finished file), so no other process ever reads an empty claim.
+    temporary = "%s.%d" % (path, me)
+    with open(temporary, "w") as f:
+        f.write(str(me))
     try:
-        fd = os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY)
-    except FileExistsError:
+        try:
+            os.link(temporary, path)
+            return True
+        except FileExistsError:
+            pass
         owner = _owner(path)
-        if owner and owner != me and _alive(owner):
+        if owner == me:
+            return True
+        if owner and _alive(owner):
             return False
-        temporary = "%s.%d" % (path, me)
-        with open(temporary, "w") as f:
-            f.write(str(me))
         os.replace(temporary, path)
         return _owner(path) == me  # two takers of one stale claim: the last writer has it
-    with os.fdopen(fd, "w") as f:
-        f.write(str(me))
-    return True
+    finally:
+        if os.path.exists(temporary):
+            os.remove(temporary)
 
 
 def release(folder):
