@@ -82,28 +82,26 @@ def measure_synthetic(nets, samples):
     groups = collections.defaultdict(Tally)
     for s in samples:
         img = photometric.tone_map(s.hdr, "demo", s.exposure)
-        x = train.normalise(panoramas.working_image(img))
+        x = panoramas.prepare(img)
         kind = "outdoor_depth" if s.outdoor else "indoor_depth"
         sky, ground, ratio, depth = run(nets, x, kind)
-        truth_sky = s.label == lab.SKY
+        truth_sky, truth_ground = s.label == lab.SKY, s.label == lab.GROUND
+        label_outdoor = evaluate.zenith_sky_ratio(truth_sky) > 50.0
+        figures = {"n": 1, "sky_iou": evaluate.iou(sky, truth_sky), "ground_iou": evaluate.iou(ground, truth_ground),
+                   "decision": float((ratio > 50.0) == s.outdoor),
+                   "decision_vs_label": float((ratio > 50.0) == label_outdoor),
+                   "label_decision": float(label_outdoor == s.outdoor)}
+        for name, pred, truth in (("sky", sky, truth_sky), ("ground", ground, truth_ground)):
+            figures[name + "_and"] = int(np.count_nonzero(pred & truth))
+            figures[name + "_or"] = int(np.count_nonzero(pred | truth))
         errors = depth_errors(depth, s.depth, s.label,
                               synthetic.OUTDOOR_CAP if s.outdoor else synthetic.INDOOR_CAP)
+        if errors:
+            figures["absrel"], figures["delta"] = errors
+        # Computed once per sample, counted in each group it belongs to.
         for key in ("all", s.kind, "%s/%s" % (s.kind, s.setting)):
-            t = groups[key]
-            t.add("n", 1)
-            truth_ground = s.label == lab.GROUND
-            t.add("sky_iou", evaluate.iou(sky, truth_sky))
-            t.add("ground_iou", evaluate.iou(ground, truth_ground))
-            for name, pred, truth in (("sky", sky, truth_sky), ("ground", ground, truth_ground)):
-                t.add(name + "_and", int(np.count_nonzero(pred & truth)))
-                t.add(name + "_or", int(np.count_nonzero(pred | truth)))
-            label_outdoor = evaluate.zenith_sky_ratio(truth_sky) > 50.0
-            t.add("decision", float((ratio > 50.0) == s.outdoor))
-            t.add("decision_vs_label", float((ratio > 50.0) == label_outdoor))
-            t.add("label_decision", float(label_outdoor == s.outdoor))
-            if errors:
-                t.add("absrel", errors[0])
-                t.add("delta", errors[1])
+            for name, value in figures.items():
+                groups[key].add(name, value)
     return groups
 
 

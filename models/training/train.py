@@ -54,11 +54,6 @@ REAL_WEIGHT = {"forest": 4.0}
 SKY_REFINE = {"steps": 800, "real_share": 0.5, "peak_lr": 1e-3}
 
 
-def normalise(bgr8):
-    rgb = cv2.cvtColor(np.ascontiguousarray(bgr8), cv2.COLOR_BGR2RGB).astype(np.float32)
-    return (rgb * np.float32(1.0 / 255.0) - panoramas.MEAN) / panoramas.STD
-
-
 class RealPanoramas:
     """The blender-data fitting panoramas with their hand-made label masks."""
 
@@ -75,7 +70,7 @@ class RealPanoramas:
     def draw(self, rng):
         name = self.names[rng.choice(len(self.names), p=self.weights)]
         img, _ = photometric.augment(rng, self.hdr[name])
-        return normalise(panoramas.working_image(img)), self.label[name], None
+        return panoramas.prepare(img), self.label[name], None
 
 
 class Draws:
@@ -98,7 +93,7 @@ class Draws:
         else:
             s = self.synth[rng.randint(len(self.synth))]
             img, _ = photometric.augment(rng, s.hdr, s.exposure)
-            x, label = normalise(panoramas.working_image(img)), s.label
+            x, label = panoramas.prepare(img), s.label
             depth = np.log(s.depth_target()) if self.kind.endswith("depth") else None
         shift = rng.randint(x.shape[1])
         flip = rng.rand() < 0.5
