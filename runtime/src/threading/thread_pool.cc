@@ -2,12 +2,14 @@
 
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 
+#include "threading/cpu_placement.h"
 #include "threading/thread_count.h"
 
 namespace qtf {
@@ -51,17 +53,26 @@ inline void cpu_relax() {
 uint32_t* futex_word(std::atomic<uint32_t>& word) { return reinterpret_cast<uint32_t*>(&word); }
 
 // Waits until `word` differs from `seen` and returns its new value: a short
-// bounded spin, then sleeps. `sleepers` lets the waker skip the system call
-// when nobody sleeps.
-uint32_t wait_for_change(std::atomic<uint32_t>& word, uint32_t seen, std::atomic<int>& sleepers) {
+// bounded spin, then sleeps, away from CPU `avoid_cpu` when one is given
+// (see cpu_placement.h). `sleepers` lets the waker skip the system call when
+// nobody sleeps.
+uint32_t wait_for_change(std::atomic<uint32_t>& word, uint32_t seen, std::atomic<int>& sleepers,
+                         int avoid_cpu = -1, const std::atomic<int>* busy = nullptr) {
   using clock = std::chrono::steady_clock;
-  const clock::time_point give_up = clock::now() + kSpinBeforeSleep;
+  const clock::time_point start = clock::now();
+  const clock::time_point give_up = start + kSpinBeforeSleep;
+  const clock::time_point give_up_busy = start + kSpinWhileBusy;
   for (int spin = 1;; ++spin) {
     const uint32_t now = word.load(std::memory_order_acquire);
     if (now != seen) return now;
     cpu_relax();
-    if (spin % 64 == 0 && clock::now() >= give_up) break;
+    if (spin % 64 == 0) {
+      const clock::time_point t = clock::now();
+      const bool others_working = busy != nullptr && busy->load(std::memory_order_relaxed) > 0;
+      if (t >= (others_working ? give_up_busy : give_up)) break;
+    }
   }
+  const AvoidCpu away(avoid_cpu);
   for (;;) {
     sleepers.fetch_add(1, std::memory_order_seq_cst);
     // The kernel sleeps only while the word still equals `seen`, so a change
@@ -122,11 +133,17 @@ void ThreadPool::worker_main(int index) {
   worker_ids_[static_cast<size_t>(index - 1)] = static_cast<pid_t>(syscall(SYS_gettid));
   ids_known_.fetch_add(1, std::memory_order_release);
   for (;;) {
-    seen = wait_for_change(start_, seen, start_sleepers_);
+    seen = wait_for_change(start_, seen, start_sleepers_, caller_cpu_.load(std::memory_order_relaxed));
     if (stop_) return;
     if (index < count_) {
-      EnterRegion region(this, index, count_);
-      task_(arg_, index, count_);
+      // Sharing the caller's CPU would run this share after the caller's.
+      move_off_cpu(caller_cpu_.load(std::memory_order_relaxed));
+      working_.fetch_add(1, std::memory_order_relaxed);
+      {
+        EnterRegion region(this, index, count_);
+        task_(arg_, index, count_);
+      }
+      working_.fetch_sub(1, std::memory_order_relaxed);
     }
     // Every worker checks in, taking part or not, so none still reads this
     // region's fields when the next one is published.
@@ -146,6 +163,7 @@ void ThreadPool::run(int threads, Task task, void* arg) {
   task_ = task;
   arg_ = arg;
   count_ = count;
+  caller_cpu_.store(sched_getcpu(), std::memory_order_relaxed);
   arrived_.store(0, std::memory_order_relaxed);
   unfinished_.store(size_ - 1, std::memory_order_relaxed);
   const uint32_t finished = finished_.load(std::memory_order_relaxed);
@@ -154,7 +172,7 @@ void ThreadPool::run(int threads, Task task, void* arg) {
     EnterRegion region(this, 0, count);
     task(arg, 0, count);
   }
-  wait_for_change(finished_, finished, finished_sleepers_);
+  wait_for_change(finished_, finished, finished_sleepers_, -1, &working_);
   regions_.fetch_add(1, std::memory_order_relaxed);
 }
 

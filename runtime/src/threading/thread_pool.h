@@ -1,10 +1,12 @@
 // The runtime's worker threads: fork-join regions for its own loops and for
 // oneDNN (whose OpenMP calls are served here, see openmp_on_pool.h).
 //
-// Waiting threads spin for at most kSpinBeforeSleep, then sleep in the
+// Waiting threads spin for at most kSpinBeforeSleep (the caller of a region
+// up to kSpinWhileBusy while workers still run their shares), then sleep in the
 // kernel (futex) until there is work, so idle workers cost nothing on a
 // machine shared with other processes and a worker the scheduler delayed
-// never has its CPU taken by spinning team mates. The process-wide pool has
+// never has its CPU taken by spinning team mates. Workers keep off the
+// caller's CPU (cpu_placement.h). The process-wide pool has
 // pool_thread_count() threads (thread_count.h), decided once; its workers
 // start on the first region and stay parked between runs.
 #pragma once
@@ -23,6 +25,10 @@ namespace qtf {
 // Long enough to catch the next region of a run of back-to-back kernels,
 // short against a scheduler time slice.
 constexpr std::chrono::microseconds kSpinBeforeSleep{50};
+// How long the caller of a region waits spinning for workers that are
+// running their shares: they are on other CPUs, and sleeping would let the
+// scheduler wake the caller where a worker runs.
+constexpr std::chrono::microseconds kSpinWhileBusy{2000};
 
 class ThreadPool {
  public:
@@ -89,6 +95,8 @@ class ThreadPool {
   std::atomic<int> barrier_sleepers_{0};
   std::atomic<int64_t> regions_{0};
   std::atomic<int> ids_known_{0};
+  std::atomic<int> caller_cpu_{-1};  // where the latest region's caller ran
+  std::atomic<int> working_{0};      // workers inside their share
 };
 
 }  // namespace qtf
