@@ -170,6 +170,13 @@ def main():
             med, cpu = statistics.median(e.wall), statistics.mean(e.cpu)
             print("  %-22s %10.1f %10.1f %12.1f %13.2fx %11.2fx" % (e.name, med, min(e.wall), cpu, med / ours_med,
                                                                    cpu / ours_cpu))
+        # The machine's speed drifts over a run of minutes; times of the same
+        # round are seconds apart, so their ratios drift far less.
+        print("speed-ups of the runtime, median over rounds of their time / the runtime's in the same round:")
+        for ours in engines[:2]:
+            print("  %-22s %s" % (ours.name, ", ".join(
+                "%.2fx over %s" % (statistics.median(t / o for t, o in zip(e.wall, ours.wall)), e.name)
+                for e in engines[2:])))
     finally:
         for e in engines:
             e.close()
