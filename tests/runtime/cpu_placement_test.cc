@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -117,24 +116,19 @@ TEST_F(CpuPlacement, PoolWorkersKeepOffTheCallersCpu) {
     std::mutex mu;
     std::vector<int> worker_cpus;
     std::vector<bool> worker_mask_full;
-    struct Shared {
-      std::mutex* mu;
-      std::vector<int>* cpus;
-      std::vector<bool>* full_mask;
-      const cpu_set_t* full;
-    } shared{&mu, &worker_cpus, &worker_mask_full, &full};
-    auto task = [](void* arg, int index, int) {
+    auto record = [&](int index) {
       if (index == 0) return;
-      auto& s = *static_cast<Shared*>(arg);
       const int cpu = sched_getcpu();
       const cpu_set_t mine = mask_of(0);
-      std::lock_guard<std::mutex> lock(*s.mu);
-      s.cpus->push_back(cpu);
-      s.full_mask->push_back(CPU_EQUAL(&mine, s.full));
+      std::lock_guard<std::mutex> lock(mu);
+      worker_cpus.push_back(cpu);
+      worker_mask_full.push_back(CPU_EQUAL(&mine, &full));
     };
+    using Record = decltype(record);
+    auto task = [](void* arg, int index, int) { (*static_cast<Record*>(arg))(index); };
     // Back to back (the worker spins between regions) and after sleeps.
     for (int i = 0; i < 40; ++i) {
-      pool.run(2, task, &shared);
+      pool.run(2, task, &record);
       if (i % 8 == 7) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const std::vector<pid_t> workers = pool.worker_ids();
