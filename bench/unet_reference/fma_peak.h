@@ -1,7 +1,9 @@
 // The machine's single-precision peak as a tight FMA loop: twelve independent
 // accumulators, enough to cover the FMA latency on both pipes. The loop uses
 // the widest vector FMA the CPU reports (AVX-512, else AVX2 with FMA, else
-// plain multiply-adds), so the bench runs on any x86-64 machine.
+// plain multiply-adds), so the bench runs on any x86-64 machine, and no wider
+// one than oneDNN may use (ONEDNN_MAX_CPU_ISA), so that its kernels are
+// always measured against the peak of their own instruction set.
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "probe_process.h"
 #include "temp_dir.h"
 #include "threading/cpu_quota.h"
 #include "threading/thread_count.h"
@@ -168,40 +168,9 @@ TEST(ThreadCount, OmpNumThreadsValues) {
   }
 }
 
-// What the probe prints when started in a fresh process, under a mask of
-// one CPU when `one_cpu`, with OMP_NUM_THREADS set to `omp_num_threads`
-// (unset when null).
+// What the thread-count probe prints in a fresh process.
 std::string probe_output(bool one_cpu, const char* omp_num_threads = nullptr) {
-  int out[2];
-  if (pipe(out) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child < 0) return "fork failed";
-  if (child == 0) {
-    dup2(out[1], 1);
-    if (one_cpu) {
-      cpu_set_t one;
-      CPU_ZERO(&one);
-      CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
-      if (sched_setaffinity(0, sizeof(one), &one) != 0) _exit(3);
-    }
-    if (omp_num_threads != nullptr) {
-      setenv("OMP_NUM_THREADS", omp_num_threads, 1);
-    } else {
-      unsetenv("OMP_NUM_THREADS");
-    }
-    execl(QTF_THREAD_COUNT_PROBE, QTF_THREAD_COUNT_PROBE, static_cast<char*>(nullptr));
-    _exit(4);
-  }
-  close(out[1]);
-  std::string text;
-  char buf[256];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return "probe failed: " + std::to_string(status) + " " + text;
-  }
-  return text;
+  return testing::probe_output(QTF_THREAD_COUNT_PROBE, one_cpu, omp_num_threads);
 }
 
 // The pool is sized from the mask the process starts with, and its regions

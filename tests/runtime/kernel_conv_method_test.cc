@@ -3,7 +3,8 @@
 // blocked layouts (channel counts that are no multiple of 8 or 16, odd
 // spatial sizes, strides, dilations, 1x1, fused bias and activation), the
 // fallback to direct NHWC where oneDNN has no Winograd, the measured choice
-// on a shape large enough to be timed, and the reproducible default.
+// on a shape large enough to be timed, and the reproducible default (by
+// shape, the same bytes whatever the thread count).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "kernels/dnnl/conv_method.h"
 #include "kernels/dnnl/dnnl_context.h"
 #include "kernel_testing.h"
+#include "probe_process.h"
 
 namespace qtf {
 namespace {
@@ -191,26 +193,80 @@ TEST(ConvMethodTest, SecondRunReusesTheChoiceAndANewFilterIsReordered) {
 }
 
 // Timing-dependent choices would make the same image give other bytes from
-// run to run: without the measuring policy a large convolution is not timed
-// and gives exactly the direct NHWC kernel's result.
-TEST(ConvMethodTest, DefaultKeepsDirectNhwcBitForBit) {
-  const ConvCase big{"reproducible", 40, 48, 64, 32, 3, 1, 1, "SAME", true};
-  const Data d = data_for(big);
-  ASSERT_GE(2.0 * 9 * 64 * 32 * 40 * 48, kConvMethodTimingMinFlop);
+// run to run: without the measuring policy a large convolution is not timed.
+// A narrow one gives exactly the direct NHWC kernel's result; a wide 3x3
+// gives Winograd's where oneDNN has it (AVX-512), else direct NHWC's, and
+// agrees with the reference either way.
+TEST(ConvMethodTest, DefaultFollowsTheShapeBitForBit) {
   ASSERT_EQ(conv_method_policy(), ConvMethodPolicy::kReproducible);
-  Node node = conv_node(big);
-  const std::vector<float> by_default = testing::values<float>(node.run1(inputs_for(big, d)));
-  const ConvMethodChoice choice = last_choice();
-  EXPECT_TRUE(choice.candidate_ms.empty());
-  EXPECT_EQ(choice.method, ConvMethod::kDirectNhwc);
-  std::vector<float> direct;
-  {
-    ForcedMethod forced(ConvMethod::kDirectNhwc);
-    Node direct_node = conv_node(big);
-    direct = testing::values<float>(direct_node.run1(inputs_for(big, d)));
+  const ConvCase narrow{"narrow", 40, 48, 64, 16, 3, 1, 1, "SAME", true};
+  const ConvCase wide{"wide", 40, 48, 64, 32, 3, 1, 1, "SAME", true};
+  for (const bool is_wide : {false, true}) {
+    const ConvCase& c = is_wide ? wide : narrow;
+    SCOPED_TRACE(c.name);
+    ASSERT_GE(2.0 * 9 * c.in_c * c.out_c * c.h * c.w, kConvMethodTimingMinFlop);
+    const Data d = data_for(c);
+    Node node = conv_node(c);
+    const std::vector<float> by_default = testing::values<float>(node.run1(inputs_for(c, d)));
+    const ConvMethodChoice choice = last_choice();
+    EXPECT_TRUE(choice.candidate_ms.empty());
+    EXPECT_EQ(winograd_by_shape(choice.geometry), is_wide);
+    ConvImpl winograd;
+    const bool has_winograd =
+        make_conv_impl(choice.geometry, dnnl::primitive_attr(), ConvMethod::kWinograd, &winograd);
+    const ConvMethod expected = is_wide && has_winograd ? ConvMethod::kWinograd : ConvMethod::kDirectNhwc;
+    EXPECT_EQ(choice.method, expected);
+    std::vector<float> forced_result;
+    {
+      ForcedMethod forced(expected);
+      Node forced_node = conv_node(c);
+      forced_result = testing::values<float>(forced_node.run1(inputs_for(c, d)));
+    }
+    ASSERT_EQ(by_default.size(), forced_result.size());
+    EXPECT_EQ(0, std::memcmp(by_default.data(), forced_result.data(), forced_result.size() * sizeof(float)));
+    int64_t oh = 0, ow = 0;
+    EXPECT_LT(relative_error(by_default, reference(c, d.x, d.f, d.b, &oh, &ow)), 2e-5);
   }
-  ASSERT_EQ(by_default.size(), direct.size());
-  EXPECT_EQ(0, std::memcmp(by_default.data(), direct.data(), direct.size() * sizeof(float)));
+}
+
+// A sharded run gives each process fewer threads than a single run: the
+// default's bytes must not depend on the thread count.
+TEST(ConvMethodTest, DefaultBytesDoNotDependOnTheThreadCount) {
+  const std::string one = testing::probe_output(QTF_CONV_BITS_PROBE, false, "1");
+  const std::string two = testing::probe_output(QTF_CONV_BITS_PROBE, false, "2");
+  ASSERT_EQ(one.find("probe failed"), std::string::npos) << one;
+  ASSERT_EQ(two.find("probe failed"), std::string::npos) << two;
+  ASSERT_NE(one.find("threads 1\n"), std::string::npos) << one;
+  if (two.find("threads 2\n") == std::string::npos) GTEST_SKIP() << "needs two usable CPUs: " << two;
+  EXPECT_EQ(one.substr(0, one.find("threads")), two.substr(0, two.find("threads")));
+}
+
+TEST(ConvMethodGeometry, WinogradOnlyForWide3x3Windows) {
+  const auto geometry = [](int64_t in_c, int64_t out_c, int64_t k, int64_t stride, int64_t dilation) {
+    ConvGeometry g;
+    g.src = {1, in_c, 64, 128};
+    g.weights = {out_c, in_c, k, k};
+    g.dst = {1, out_c, 64 / stride, 128 / stride};
+    g.strides = {stride, stride};
+    g.dilations = {dilation, dilation};
+    g.pad_l = g.pad_r = {k / 2, k / 2};
+    return g;
+  };
+  EXPECT_TRUE(winograd_by_shape(geometry(32, 64, 3, 1, 0)));
+  EXPECT_TRUE(winograd_by_shape(geometry(192, 64, 3, 1, 0)));
+  EXPECT_FALSE(winograd_by_shape(geometry(32, 32, 3, 1, 0)));   // too narrow
+  EXPECT_FALSE(winograd_by_shape(geometry(256, 16, 3, 1, 0)));  // one side too narrow
+  EXPECT_FALSE(winograd_by_shape(geometry(64, 64, 1, 1, 0)));
+  EXPECT_FALSE(winograd_by_shape(geometry(64, 64, 5, 1, 0)));
+  EXPECT_FALSE(winograd_by_shape(geometry(64, 64, 3, 2, 0)));
+  EXPECT_FALSE(winograd_by_shape(geometry(64, 64, 3, 1, 1)));
+  ConvGeometry tiny = geometry(64, 64, 3, 1, 0);
+  tiny.src[2] = tiny.dst[2] = 4;
+  tiny.src[3] = tiny.dst[3] = 4;
+  EXPECT_FALSE(winograd_by_shape(tiny));  // too little work to matter
+  ConvGeometry grouped = geometry(64, 64, 3, 1, 0);
+  grouped.weights = {2, 32, 32, 3, 3};
+  EXPECT_FALSE(winograd_by_shape(grouped));
 }
 
 TEST(ConvMethodTest, LargeConvolutionsAreTimedAndSmallOnesAreNot) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -44,6 +45,20 @@ std::atomic<int>& override_value() {
 std::atomic<ConvMethodPolicy>& policy_value() {
   static std::atomic<ConvMethodPolicy> v{ConvMethodPolicy::kReproducible};
   return v;
+}
+
+// oneDNN's Winograd implementation whose sums are the same whatever the
+// thread count (checked for 1-3 threads on the U-Net's shapes); its other
+// one (2x3 tiles) is picked for some shapes only at some thread counts.
+constexpr const char* kThreadIndependentWinograd = "jit_wino_4x3";
+
+// Moves `pd` on to the thread-independent Winograd implementation; false
+// when oneDNN has none for the shape.
+bool settle_on_thread_independent_winograd(dnnl::convolution_forward::primitive_desc& pd) {
+  while (std::strstr(pd.impl_info_str(), kThreadIndependentWinograd) == nullptr) {
+    if (!pd.next_impl()) return false;
+  }
+  return true;
 }
 
 // Channels-last data of logical NCHW or NCDHW dims.
@@ -113,6 +128,7 @@ bool make_conv_impl(const ConvGeometry& g, const dnnl::primitive_attr& attr, Con
                              : dnnl::convolution_forward::desc(kind, alg, src_md, weights_md, dst_md, g.strides,
                                                                g.dilations, g.pad_l, g.pad_r);
     impl.pd = dnnl::convolution_forward::primitive_desc(desc, attr, dnnl_engine());
+    if (method == ConvMethod::kWinograd && !settle_on_thread_independent_winograd(impl.pd)) return false;
   } catch (const dnnl::error&) {
     // No implementation of this method for the shape; the direct NHWC one
     // is the fallback of every choice, so its failure is the kernel's.
@@ -165,6 +181,19 @@ void run_conv_impl(const ConvImpl& impl, void* src, void* dst, const float* bias
   stream.wait();
 }
 
+bool winograd_by_shape(const ConvGeometry& g) {
+  if (g.weights.size() != 4 || g.weights[2] != 3 || g.weights[3] != 3) return false;  // grouped or not 3x3
+  for (int64_t s : g.strides) {
+    if (s != 1) return false;
+  }
+  for (int64_t d : g.dilations) {
+    if (d != 0) return false;  // oneDNN counts dilation from 0
+  }
+  const int64_t out_c = g.weights[0], in_c = g.weights[1];
+  return in_c >= kWinogradMinChannels && out_c >= kWinogradMinChannels &&
+         in_c * out_c >= kWinogradMinChannelProduct && g.flop() >= kConvMethodTimingMinFlop;
+}
+
 ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const dnnl::primitive_attr& attr,
                           const memory& user_weights, void* src, void* dst, const float* bias,
                           dnnl::stream& stream) {
@@ -175,7 +204,9 @@ ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const
   const std::optional<ConvMethod> forced = conv_method_override();
   const bool measure = conv_method_policy() == ConvMethodPolicy::kFastestMeasured;
   if (forced.has_value() || !measure || g.flop() < kConvMethodTimingMinFlop) {
-    if (!forced.has_value() || !make_conv_impl(g, attr, *forced, &best)) {
+    const std::optional<ConvMethod> wanted =
+        forced.has_value() ? forced : (winograd_by_shape(g) ? std::optional(ConvMethod::kWinograd) : std::nullopt);
+    if (!wanted.has_value() || !make_conv_impl(g, attr, *wanted, &best)) {
       make_conv_impl(g, attr, ConvMethod::kDirectNhwc, &best);
     }
     fill_weights(best, user_weights, stream);

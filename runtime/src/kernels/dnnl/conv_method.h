@@ -1,5 +1,5 @@
-// How one forward convolution runs through oneDNN, chosen per shape by
-// measurement. The candidates compute the same sums in different ways:
+// How one forward convolution runs through oneDNN, chosen per shape. The
+// candidates compute the same sums in different ways:
 //   * direct on NHWC data (what the graph holds, no reorder);
 //   * direct in the source/destination layout oneDNN prefers for the shape
 //     (channel-blocked on AVX2), with reorders from and to NHWC;
@@ -7,13 +7,14 @@
 //     same reorders. Its results differ from the direct sums by rounding
 //     only (relative ~1e-6 on 3x3 layers).
 // Which one wins depends on the instruction set oneDNN dispatches to and on
-// the shape. Only direct NHWC gives the same bits whatever the timings and
-// the thread count (oneDNN picks a different Winograd kernel for one thread
-// than for two), and a run's masks and depth files must not change with
-// either: the same image gives the same bytes in a single run and in a
-// sharded one. So direct NHWC is the default, and measuring the candidates
-// (each timed once, on the first input of its shape, the fastest kept) is
-// a policy that benchmarks turn on.
+// the shape. A run's masks and depth files must not change with timings or
+// the thread count (the same image gives the same bytes in a single run and
+// in a sharded one), so by default the method follows from the shape alone:
+// Winograd for wide 3x3 convolutions, where it is much faster on AVX-512
+// (oneDNN has no Winograd for AVX2), in the one oneDNN implementation whose
+// results do not depend on the thread count; direct NHWC for the rest.
+// Measuring the candidates (each timed once, on the first input of its
+// shape, the fastest kept) is a policy that benchmarks turn on.
 #pragma once
 
 #include <dnnl.hpp>
@@ -60,9 +61,10 @@ bool make_conv_impl(const ConvGeometry& g, const dnnl::primitive_attr& attr, Con
 // geometry has none. Reorder buffers come from the tensor buffer cache.
 void run_conv_impl(const ConvImpl& impl, void* src, void* dst, const float* bias, dnnl::stream& stream);
 
-// The implementation to use for `g`: the override when one is set, else
-// direct NHWC unless the measuring policy is on and `g` is large enough to
-// time; then the fastest candidate timed on `src`
+// The implementation to use for `g`: the override when one is set, else,
+// unless the measuring policy is on and `g` is large enough to time,
+// Winograd where winograd_by_shape(g) and oneDNN has it, direct NHWC
+// otherwise; with the measuring policy, the fastest candidate timed on `src`
 // (output written to `dst`; direct NHWC unless another is clearly faster).
 // The chosen weights are filled from `user_weights`; the choice is recorded.
 ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const dnnl::primitive_attr& attr,
@@ -72,6 +74,16 @@ ConvImpl choose_conv_impl(const std::string& where, const ConvGeometry& g, const
 // Below this many FLOPs the direct NHWC kernel is used without timing:
 // reorders cannot pay off and the first run stays cheap.
 constexpr double kConvMethodTimingMinFlop = 2e7;
+
+// Whether the default takes Winograd for `g`: a 3x3 window, stride 1, no
+// dilation, both channel counts at least kWinogradMinChannels and their
+// product at least kWinogradMinChannelProduct, and enough work to matter.
+// From the per-layer timings of bench/unet_reference on AVX-512 (one and two
+// threads): Winograd won from 32x64 channels up and lost at 32x32, 48->16
+// and 16->16.
+constexpr int64_t kWinogradMinChannels = 32;
+constexpr int64_t kWinogradMinChannelProduct = 2048;
+bool winograd_by_shape(const ConvGeometry& g);
 
 // What a kernel chose for one shape, with each candidate's measured time.
 struct ConvMethodChoice {
@@ -92,8 +104,8 @@ void set_conv_method_override(std::optional<ConvMethod> method);
 std::optional<ConvMethod> conv_method_override();
 
 // Whether convolutions made afterwards time their candidates (faster, but
-// results then depend on the timings and the thread count) or keep direct
-// NHWC (the default: reproducible bit for bit).
+// results then depend on the timings and the thread count) or follow the
+// shape (the default: reproducible bit for bit).
 enum class ConvMethodPolicy { kReproducible, kFastestMeasured };
 void set_conv_method_policy(ConvMethodPolicy policy);
 ConvMethodPolicy conv_method_policy();
