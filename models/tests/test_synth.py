@@ -20,7 +20,7 @@ import numpy as np
 TRAINING = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "training")
 sys.path.insert(0, TRAINING)
 
-from synth import claims, grammar, indoor, meshes, outdoor, passes, shapes  # noqa: E402
+from synth import claims, grammar, indoor, meshes, outdoor, passes, shapes, zenith  # noqa: E402
 
 SEEDS = range(60)
 
@@ -111,6 +111,87 @@ class RangesTest(unittest.TestCase):
         self.assertGreater(rooms, 5)
 
 
+    def test_scene_kinds_stay_on_their_side_of_the_sky_rule(self):
+        """The view straight up: outdoor trees and buildings together hide at most the drawn
+        share (recomputed here from all of them), indoor openings show at most their share."""
+        kinds = set()
+        for d in self.scenes:
+            cam = d["camera"]
+            if d["kind"] == "outdoor":
+                view = zenith.ZenithView(cam)
+                for e in d["elements"]:
+                    if e["element"] == "tree":
+                        view.hidden |= view.hidden_by(zenith.tree_spheres(e))
+                    elif e["element"] == "building":
+                        top = e["size"][2] + (e["roof_rise"] if e["roof"] == "gable" else 0.0)
+                        view.hidden |= view.hidden_by(zenith.box_spheres(e["centre"], e["size"][:2] + [top], e["yaw"], cam["z"]))
+                self.assertLessEqual(view.hidden_share(), outdoor.HIDDEN_OVERHEAD[1], d["seed"])
+            else:
+                room = next(e["room"] for e in d["elements"] if e["element"] == "room_walls")
+                self.assertLessEqual(zenith.open_share(cam, room), indoor.OPEN_OVERHEAD, d["seed"])
+            kinds.add(d.get("setting"))
+        self.assertIn("forest", kinds)
+
+
+class ZenithTest(unittest.TestCase):
+    CAMERA = {"x": 0.0, "y": 0.0, "z": 1.5}
+
+    def test_sphere_overhead_hides_its_cone(self):
+        view = zenith.ZenithView(self.CAMERA)
+        distance, radius = 10.0, 3.0
+        hidden = view.hidden_by([([0.0, 0.0, 1.5 + distance], radius)]).mean()
+        half_angle = math.asin(radius / distance)
+        self.assertAlmostEqual(hidden, math.pi * math.tan(half_angle) ** 2 / 4, delta=0.01)
+
+    def test_below_hides_nothing_and_around_hides_all(self):
+        view = zenith.ZenithView(self.CAMERA)
+        self.assertFalse(view.hidden_by([([0.0, 0.0, 0.0], 1.0)]).any())
+        self.assertFalse(view.hidden_by([([30.0, 0.0, 2.0], 1.0)]).any())  # low on the horizon
+        self.assertTrue(view.hidden_by([([0.2, 0.0, 1.5], 1.0)]).all())
+
+    def test_admit_keeps_within_the_budget(self):
+        view = zenith.ZenithView(self.CAMERA)
+        big = [([0.0, 0.0, 11.5], 6.0)]
+        self.assertFalse(view.admit(big, 0.3))
+        self.assertEqual(view.hidden_share(), 0.0)
+        self.assertTrue(view.admit([([0.0, 0.0, 11.5], 2.0)], 0.3))
+        self.assertGreater(view.hidden_share(), 0.0)
+
+    @staticmethod
+    def room(holes=(), windows=None, half=5.0, height=3.5):
+        corners = [[-half, -half], [half, -half], [half, half], [-half, half]]
+        return {"corners": corners, "height": height, "holes": [list(h) for h in holes],
+                "windows": windows or [[], [], [], []]}
+
+    def test_ceiling_hole_shows_its_projection(self):
+        self.assertEqual(zenith.open_share(self.CAMERA, self.room()), 0.0)
+        rise, a = 2.0, 1.0  # a 2 m square hole 2 m above the camera: |u|, |v| < 0.5
+        share = zenith.open_share(self.CAMERA, self.room([(-a, -a, a, a)]))
+        self.assertAlmostEqual(share, (a / rise) ** 2, delta=0.02)
+
+    def test_high_window_of_a_near_wall_shows_at_the_edge(self):
+        # The wall at y = -1 is 1 m away; a window from 2.5 to 3.4 m high there is seen
+        # 45-62 degrees up, inside the view straight up.
+        corners = [[-5.0, -1.0], [5.0, -1.0], [5.0, 5.0], [-5.0, 5.0]]
+        room = {"corners": corners, "height": 3.5, "windows": [[[0.0, 2.5, 10.0, 3.4]], [], [], []]}
+        share = zenith.open_share(self.CAMERA, room)
+        self.assertGreater(share, 0.05)
+        self.assertLess(share, 0.5)
+
+    def test_shrinking_keeps_centres(self):
+        room = self.room([(-2.0, -1.0, 4.0, 3.0)], [[[1.0, 0.5, 3.0, 2.5]], [], [], []])
+        zenith.shrink_openings(room, 0.5)
+        self.assertEqual(room["holes"], [[-0.5, 0.0, 2.5, 2.0]])
+        self.assertEqual(room["windows"][0], [[1.5, 1.0, 2.5, 2.0]])
+
+    def test_large_openings_are_shrunk_to_the_limit(self):
+        room = self.room([(-4.0, -4.0, 4.0, 4.0)])
+        indoor._limit_openings(room, self.CAMERA)
+        share = zenith.open_share(self.CAMERA, room)
+        self.assertLessEqual(share, indoor.OPEN_OVERHEAD)
+        self.assertGreater(share, indoor.OPEN_OVERHEAD * 0.8)  # shrunk no more than needed
+
+
 class ShapesTest(unittest.TestCase):
     def test_panel_pieces_cover_exactly_the_panel_minus_holes(self):
         cases = [
@@ -143,6 +224,19 @@ class ShapesTest(unittest.TestCase):
         v = np.array(mesh.verts)
         np.testing.assert_allclose(v.min(axis=0), (-1.0, -2.0, 0.0), atol=1e-12)
         np.testing.assert_allclose(v.max(axis=0), (1.0, 2.0, 2.0), atol=1e-12)
+
+    def test_polygon_hall_flat_ceiling_covers_the_hall(self):
+        corners = [[6.0 * math.cos(2 * math.pi * k / 7), 6.0 * math.sin(2 * math.pi * k / 7)] for k in range(7)]
+        room = {"corners": corners, "height": 5.0, "ceiling": "flat", "rise": 0.0, "thickness": 0.2,
+                "windows": [[] for _ in corners]}
+        m = meshes.Meshes()
+        meshes.room_ceiling(m, {"room": room, "cls": "ceiling", "material": "c"})
+        mesh = m.of("ceiling", "c")
+        low = [v for v in mesh.verts if abs(v[2] - 5.0) < 1e-9]
+        self.assertEqual(len(low), 7)
+        outline = [v[:2] for v in low]
+        for x, y in corners + [[0.0, 0.0]]:  # every corner and the centre lie under it
+            self.assertTrue(indoor._inside(outline, x, y, 0.1))
 
     def test_trees_grow_from_their_seed(self):
         e = {"seed": 3, "position": [10.0, 0.0], "height": 8.0, "kind": "broadleaf"}

@@ -8,10 +8,13 @@ few trees and buildings, drawn by the outdoor grammar.
 """
 import math
 
-from synth import outdoor
+from synth import outdoor, zenith
 
 CEILINGS = ("flat", "beams", "gable", "vault", "skylights", "courtyard")
 WALL_THICKNESS = 0.2
+# The most of the view straight up that windows and ceiling openings may show
+# (the sky rule calls a scene outdoor above one half); larger openings shrink.
+OPEN_OVERHEAD = 0.3
 FLOOR_KINDS = ("wood", "tiles", "concrete", "pavement", "fabric")
 
 
@@ -95,6 +98,15 @@ def _lamps(scene, corners, height, lit):
             break
 
 
+def _limit_openings(room, camera):
+    """Shrinks the room's windows and ceiling holes about their centres until they show at
+    most OPEN_OVERHEAD of the view straight up (no random draw, so other rooms keep theirs)."""
+    share = zenith.open_share(camera, room)
+    while share > OPEN_OVERHEAD:
+        zenith.shrink_openings(room, 0.95 * math.sqrt(OPEN_OVERHEAD / share))
+        share = zenith.open_share(camera, room)
+
+
 def populate(scene):
     rng = scene.rng
     from synth import grammar  # the camera's draw lives with the other shared draws
@@ -123,6 +135,7 @@ def populate(scene):
         if _inside(corners, x, y, WALL_THICKNESS + 0.5):
             break
     scene.desc["camera"] = grammar.camera(rng, 0.0, x, y, max_height=height - 0.3)
+    _limit_openings(room, scene.desc["camera"])
     night = scene.desc["sky"]["variant"] == "night"
     _lamps(scene, corners, height, lit=night or rng.random() < 0.7)
     _furniture(scene, corners, height, scene.desc["camera"])

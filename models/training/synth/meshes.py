@@ -251,6 +251,17 @@ def _roof_profile(room, x0, x1, n=16):
     return [(x0 + (x1 - x0) * (1 - math.cos(math.pi * i / n)) / 2, h + rise * math.sin(math.pi * i / n)) for i in range(n + 1)]
 
 
+def _grown(corners, t):
+    """A regular polygon's corners moved `t` further from its centre, to the walls' outer faces."""
+    cx, cy = sum(c[0] for c in corners) / len(corners), sum(c[1] for c in corners) / len(corners)
+    out = []
+    for x, y in corners:
+        r = math.hypot(x - cx, y - cy)
+        f = (r + t / math.cos(math.pi / len(corners))) / r
+        out.append((cx + (x - cx) * f, cy + (y - cy) * f))
+    return out
+
+
 def room_ceiling(m, e):
     room, mesh = e["room"], m.of(e["cls"], e["material"])
     corners, h, t = room["corners"], room["height"], room["thickness"]
@@ -259,6 +270,13 @@ def room_ceiling(m, e):
         apex = (0.0, 0.0, h + room["rise"])
         for a, b in zip(corners, corners[1:] + corners[:1]):
             mesh.add([(a[0], a[1], h), (b[0], b[1], h), apex], [(0, 1, 2)])
+        return
+    if len(corners) != 4:  # a polygonal hall's flat ceiling: one slab over its walls
+        outer = _grown(corners, t)
+        n = len(outer)
+        mesh.add([(x, y, h) for x, y in outer] + [(x, y, h + t) for x, y in outer],
+                 [tuple(range(n)), tuple(range(2 * n - 1, n - 1, -1))] +
+                 [(i, (i + 1) % n, n + (i + 1) % n, n + i) for i in range(n)])
         return
     x0, y0, x1, y1 = corners[0][0] - t, corners[0][1] - t, corners[2][0] + t, corners[2][1] + t
     if kind in ("gable", "vault"):

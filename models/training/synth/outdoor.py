@@ -6,10 +6,17 @@ level (height 0) within `FLAT_RADIUS` of the camera, so the camera height is
 its height above the ground under it.
 """
 import math
+import random
+
+from synth import zenith
 
 FLAT_RADIUS = 25.0
 TERRAIN_RADIUS = 6000.0
 SETTINGS = ("field", "forest", "town", "shore", "snow")
+# The share of the view straight up that trees and buildings may hide, drawn
+# per scene: an outdoor scene must stay clearly outdoor by the sky rule
+# (more than half of that view sky), forests included.
+HIDDEN_OVERHEAD = (0.1, 0.4)
 GROUND_KINDS = {"field": ("grass", "soil"), "forest": ("grass", "soil"), "town": ("grass", "pavement"),
                 "shore": ("sand", "grass"), "snow": ("snow", "rock")}
 
@@ -87,25 +94,47 @@ def _roads(scene, count):
     return roads
 
 
-def building(scene, roads, material_name, roof_material, near, far):
+class Overhead:
+    """The camera's view straight up and the share of it elements may hide; an element
+    drawn in full is left out when it would hide more (the draws stay in order)."""
+
+    def __init__(self, scene):
+        self.view = zenith.ZenithView(scene.desc["camera"])
+        # Its own generator, so scenes that lose no element keep their description.
+        self.budget = random.Random("%d/overhead" % scene.desc["seed"]).uniform(*HIDDEN_OVERHEAD)
+
+    def admit(self, spheres):
+        return self.view.admit(spheres, self.budget)
+
+
+def building(scene, roads, material_name, roof_material, near, far, overhead=None):
     rng = scene.rng
     w, d = rng.uniform(6.0, 30.0), rng.uniform(6.0, 25.0)
     spot = _place(rng, roads, math.hypot(w, d) / 2 + 1.0, near, far)
     if spot is None:
         return
-    scene.add("building", "structure", material_name, centre=list(spot), size=[w, d, rng.uniform(3.0, 40.0)],
-              yaw=rng.uniform(0, math.pi), roof=rng.choice(("flat", "flat", "gable")),
-              roof_rise=rng.uniform(1.5, 5.0), roof_material=roof_material)
+    params = dict(centre=list(spot), size=[w, d, rng.uniform(3.0, 40.0)], yaw=rng.uniform(0, math.pi),
+                  roof=rng.choice(("flat", "flat", "gable")), roof_rise=rng.uniform(1.5, 5.0),
+                  roof_material=roof_material)
+    if overhead is not None:
+        top = params["size"][2] + (params["roof_rise"] if params["roof"] == "gable" else 0.0)
+        spheres = zenith.box_spheres(spot, (w, d, top), params["yaw"], scene.desc["camera"]["z"])
+        if not overhead.admit(spheres):
+            return
+    scene.add("building", "structure", material_name, **params)
 
 
-def tree(scene, roads, bark, leaves, near, far, kind=None):
+def tree(scene, roads, bark, leaves, near, far, kind=None, overhead=None):
     rng = scene.rng
     spot = _place(rng, roads, 1.0, near, far)
     if spot is None:
         return
     kind = kind or rng.choice(("broadleaf", "broadleaf", "conifer", "bare"))
-    scene.add("tree", "vegetation", bark, leaves=leaves, kind=kind, position=list(spot),
-              height=rng.uniform(4.0, 20.0), seed=rng.randrange(1 << 30))
+    params = dict(leaves=leaves, kind=kind, position=list(spot), height=rng.uniform(4.0, 20.0),
+                  seed=rng.randrange(1 << 30))
+    if overhead is not None and not overhead.admit(zenith.tree_spheres(params)):
+        return
+    scene.add("tree", "vegetation", bark, **params)
 
 
 def _fence(scene, roads):
@@ -156,14 +185,15 @@ def populate(scene):
     _terrain(scene, setting)
     roads = _roads(scene, rng.randint(1, 3) if setting == "town" else (1 if rng.random() < 0.4 else 0))
     facade, roof = scene.material(rng.choice(("plaster", "brick", "concrete")), pattern="facade"), scene.material("concrete")
+    overhead = Overhead(scene)
     buildings = {"town": rng.randint(6, 30), "field": rng.randint(0, 4), "snow": rng.randint(0, 3)}.get(setting, rng.randint(0, 2))
     for _ in range(buildings):
-        building(scene, roads, facade, roof, 12.0, 250.0)
+        building(scene, roads, facade, roof, 12.0, 250.0, overhead)
     bark, leaves = scene.material("bark"), scene.material("leaves")
     trees = {"forest": rng.randint(25, 70), "town": rng.randint(0, 12)}.get(setting, rng.randint(0, 15))
     for _ in range(trees):
         tree(scene, roads, bark, leaves, 3.0, 120.0 if setting != "forest" else 50.0,
-              "bare" if setting == "snow" and rng.random() < 0.7 else None)
+              "bare" if setting == "snow" and rng.random() < 0.7 else None, overhead)
     for _ in range(rng.randint(0, 3)):
         _fence(scene, roads)
     for road in roads:
