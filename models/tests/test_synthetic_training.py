@@ -179,7 +179,13 @@ class FittingTest(unittest.TestCase):
         at_limit = train.depth_loss(net, x, log_prior + reach)
         self.assertTrue(torch.isfinite(far))
         self.assertAlmostEqual(far.item(), at_limit.item(), places=5)
-        self.assertAlmostEqual(at_limit.item(), reach * reach + reach, places=4)
+        w = train.DEPTH_LOG_WEIGHT
+        self.assertAlmostEqual(at_limit.item(), -np.expm1(-reach) + w * reach * reach, places=4)
+        # Judged by the relative error: twice too far costs more than half as near.
+        too_far = train.depth_loss(net, x, log_prior - np.log(2.0)).item()
+        too_near = train.depth_loss(net, x, log_prior + np.log(2.0)).item()
+        self.assertAlmostEqual(too_far, 1.0 + w * np.log(2.0) ** 2, places=4)
+        self.assertAlmostEqual(too_near, 0.5 + w * np.log(2.0) ** 2, places=4)
 
     def test_channels_last_network_exports_the_same_bytes(self):
         torch.manual_seed(3)

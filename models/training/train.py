@@ -14,8 +14,8 @@ Every draw is a new rendition (photometric.augment: white balance, exposure
 +-2 stops, one of several tone curves, gamma, noise, greyscale, JPEG), then
 the program's preparation chain, a random roll (the panorama wraps), mirror
 and a window of CROP columns. Each network is fitted with Adam, one-cycle
-learning rate; the depth networks on log depth (squared plus absolute error)
-from their prior, the scene kind's synthetic samples only. Weights are
+learning rate; the depth networks on the relative error of depth plus a
+little squared error of log depth, from their prior, the scene kind's synthetic samples only. Weights are
 written as <name>.bin (float32 little-endian, conv kernels HWIO) with
 <name>.json (tensor names, shapes and offsets; prior row profile; K) and
 <name>.pt for evaluation.
@@ -44,6 +44,7 @@ BATCH = 8
 REAL_SHARE = 0.2
 STEPS = {"sky": 3000, "ground": 2000, "indoor_depth": 1500, "outdoor_depth": 2500}
 PEAK_LR = 3e-3
+DEPTH_LOG_WEIGHT = 0.1  # of the squared log error in the depth loss, beside the relative error
 MODEL_DIRS = {"sky": "sky_segm_model", "ground": "ground_segm_model",
               "indoor_depth": "indoor_depth_model", "outdoor_depth": "outdoor_depth_model"}
 # The sky through the forest canopy is the hardest real sky: drawn this much more often.
@@ -128,7 +129,11 @@ def depth_loss(net, x, log_target):
     log_prior = torch.log(net.prior)
     target = torch.max(torch.min(log_target, log_prior + reach), log_prior - reach)
     err = torch.log(net(x)) - target
-    return (err * err).mean() + err.abs().mean()
+    # Mostly the relative error |d / t - 1| the depth is judged by: where the image
+    # leaves the distance open, it settles below the geometric mean (an estimate
+    # twice too far costs 1, one half too near 0.5). A little squared log error
+    # keeps the far, saturated targets smooth.
+    return torch.expm1(err).abs().mean() + DEPTH_LOG_WEIGHT * (err * err).mean()
 
 
 def fit(kind, draws, seed, steps, net=None, peak_lr=PEAK_LR):
