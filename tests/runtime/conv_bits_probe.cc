@@ -1,32 +1,15 @@
 // Runs 3x3 convolutions with the default choice of method and prints, per
-// shape, the method and a hash of the output's bytes, then the pool's thread
-// count: kernel_conv_method_test starts it with different thread counts and
-// compares the bytes.
+// shape, the method and a checksum of the output's bytes, then the pool's
+// thread count: kernel_conv_method_test starts it with different thread
+// counts and compares the bytes.
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "kernel_testing.h"
 #include "kernels/dnnl/conv_method.h"
 #include "threading/thread_pool.h"
-
-namespace {
-
-uint64_t fnv1a(const void* data, size_t size) {
-  uint64_t h = 1469598103934665603ull;
-  const auto* p = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
-std::vector<float> pattern(size_t n, int period, float scale) {
-  std::vector<float> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = scale * static_cast<float>(static_cast<int>((i * 7919) % period) - period / 2);
-  return v;
-}
-
-}  // namespace
+#include "util/crc32c.h"
 
 int main() {
   using qtf::testing::Node;
@@ -40,18 +23,18 @@ int main() {
     std::vector<qtf::Tensor> out;
     const qtf::Status status =
         node.run({qtf::testing::make<float>({1, s.h, s.w, s.in_c},
-                                            pattern(static_cast<size_t>(s.h * s.w * s.in_c), 29, 0.05f)),
+                                            qtf::testing::pattern(static_cast<size_t>(s.h * s.w * s.in_c), 29, 0.05f)),
                   qtf::testing::make<float>({3, 3, s.in_c, s.out_c},
-                                            pattern(static_cast<size_t>(9 * s.in_c * s.out_c), 17, 0.02f))},
+                                            qtf::testing::pattern(static_cast<size_t>(9 * s.in_c * s.out_c), 17, 0.02f))},
                  &out);
     if (!status.is_ok() || out.empty()) {
       std::fprintf(stderr, "convolution failed: %s\n", status.message().c_str());
       return 1;
     }
     const std::vector<qtf::ConvMethodChoice> choices = qtf::conv_method_choices();
-    std::printf("%" PRId64 "x%" PRId64 " %" PRId64 "->%" PRId64 " %s %016" PRIx64 "\n", s.h, s.w, s.in_c, s.out_c,
+    std::printf("%" PRId64 "x%" PRId64 " %" PRId64 "->%" PRId64 " %s %08" PRIx32 "\n", s.h, s.w, s.in_c, s.out_c,
                 choices.empty() ? "?" : qtf::conv_method_name(choices.back().method),
-                fnv1a(out[0].raw(), static_cast<size_t>(out[0].num_elements()) * sizeof(float)));
+                qtf::crc32c(out[0].raw(), static_cast<size_t>(out[0].num_elements()) * sizeof(float)));
   }
   std::printf("threads %d\n", qtf::ThreadPool::global().size());
   return 0;

@@ -65,12 +65,6 @@ std::vector<float> reference(const ConvCase& c, const std::vector<float>& x, con
   return y;
 }
 
-std::vector<float> pattern(size_t n, int period, float scale) {
-  std::vector<float> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = scale * static_cast<float>(static_cast<int>((i * 7919) % period) - period / 2);
-  return v;
-}
-
 Node conv_node(const ConvCase& c) {
   Node node(c.bias_relu ? "_FusedConv2D" : "Conv2D");
   node.attr("T", TF_FLOAT)
@@ -91,9 +85,9 @@ struct Data {
 };
 
 Data data_for(const ConvCase& c) {
-  return Data{pattern(static_cast<size_t>(c.h * c.w * c.in_c), 29, 0.05f),
-              pattern(static_cast<size_t>(c.k * c.k * c.in_c * c.out_c), 17, 0.02f),
-              pattern(static_cast<size_t>(c.out_c), 7, 0.1f)};
+  return Data{testing::pattern(static_cast<size_t>(c.h * c.w * c.in_c), 29, 0.05f),
+              testing::pattern(static_cast<size_t>(c.k * c.k * c.in_c * c.out_c), 17, 0.02f),
+              testing::pattern(static_cast<size_t>(c.out_c), 7, 0.1f)};
 }
 
 std::vector<Tensor> inputs_for(const ConvCase& c, const Data& d) {
@@ -185,7 +179,7 @@ TEST(ConvMethodTest, SecondRunReusesTheChoiceAndANewFilterIsReordered) {
     EXPECT_EQ(dnnl_primitives_created(), primitives);
     EXPECT_EQ(conv_method_choices().size(), choices);
     // Another filter buffer: reordered into the chosen method's layout.
-    d.f = pattern(d.f.size(), 13, -0.03f);
+    d.f = testing::pattern(d.f.size(), 13, -0.03f);
     EXPECT_LT(relative_error(testing::values<float>(node.run1(inputs_for(c, d))), reference(c, d.x, d.f, d.b, &oh, &ow)),
               2e-5);
     EXPECT_EQ(dnnl_primitives_created(), primitives + 1);
@@ -307,8 +301,8 @@ TEST(ConvMethodTest, DepthwiseGeometryCountsOneInputChannelPerOutput) {
   Node node("DepthwiseConv2dNative");
   node.attr("T", TF_FLOAT).attr("padding", "SAME").attr("strides", {1, 1, 1, 1});
   // [3, 3, C=4, M=2]: 8 outputs, each over 9 taps of one channel.
-  Tensor y = node.run1({testing::make<float>({1, 5, 6, 4}, pattern(120, 11, 0.1f)),
-                        testing::make<float>({3, 3, 4, 2}, pattern(72, 5, 0.2f))});
+  Tensor y = node.run1({testing::make<float>({1, 5, 6, 4}, testing::pattern(120, 11, 0.1f)),
+                        testing::make<float>({3, 3, 4, 2}, testing::pattern(72, 5, 0.2f))});
   EXPECT_EQ(y.shape(), (Shape{1, 5, 6, 8}));
   const ConvMethodChoice choice = last_choice();
   EXPECT_DOUBLE_EQ(choice.geometry.flop(), 2.0 * 9 * 5 * 6 * 8);

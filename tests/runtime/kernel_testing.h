@@ -26,6 +26,14 @@ Tensor make(Shape shape, std::vector<T> values) {
   return t;
 }
 
+// `n` values cycling through `period` levels in a scrambled order, centred on
+// zero and scaled by `scale`: inputs without structure a kernel could exploit.
+inline std::vector<float> pattern(size_t n, int period, float scale) {
+  std::vector<float> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = scale * static_cast<float>(static_cast<int>((i * 7919) % period) - period / 2);
+  return v;
+}
+
 template <typename T>
 Tensor scalar(T v) {
   return make<T>({}, {v});
