@@ -110,7 +110,6 @@ class RangesTest(unittest.TestCase):
             rooms += 1
         self.assertGreater(rooms, 5)
 
-
     def test_scene_kinds_stay_on_their_side_of_the_sky_rule(self):
         """The view straight up: outdoor trees and buildings together hide at most the drawn
         share (recomputed here from all of them), indoor openings show at most their share."""
@@ -123,8 +122,7 @@ class RangesTest(unittest.TestCase):
                     if e["element"] == "tree":
                         view.hidden |= view.hidden_by(zenith.tree_spheres(e))
                     elif e["element"] == "building":
-                        top = e["size"][2] + (e["roof_rise"] if e["roof"] == "gable" else 0.0)
-                        view.hidden |= view.hidden_by(zenith.box_spheres(e["centre"], e["size"][:2] + [top], e["yaw"], cam["z"]))
+                        view.hidden |= view.hidden_by(zenith.building_spheres(e, cam["z"]))
                 self.assertLessEqual(view.hidden_share(), outdoor.HIDDEN_OVERHEAD[1], d["seed"])
             else:
                 room = next(e["room"] for e in d["elements"] if e["element"] == "room_walls")

@@ -15,10 +15,10 @@ Every draw is a new rendition (photometric.augment: white balance, exposure
 the program's preparation chain, a random roll (the panorama wraps), mirror
 and a window of CROP columns. Each network is fitted with Adam, one-cycle
 learning rate; the depth networks on the relative error of depth plus a
-little squared error of log depth, from their prior, the scene kind's synthetic samples only. Weights are
-written as <name>.bin (float32 little-endian, conv kernels HWIO) with
-<name>.json (tensor names, shapes and offsets; prior row profile; K) and
-<name>.pt for evaluation.
+little squared error of log depth, from their prior, the scene kind's
+synthetic samples only. Weights are written as <name>.bin (float32
+little-endian, conv kernels HWIO) with <name>.json (tensor names, shapes and
+offsets; prior row profile; K) and <name>.pt for evaluation.
 """
 import argparse
 import json

@@ -116,11 +116,8 @@ def building(scene, roads, material_name, roof_material, near, far, overhead=Non
     params = dict(centre=list(spot), size=[w, d, rng.uniform(3.0, 40.0)], yaw=rng.uniform(0, math.pi),
                   roof=rng.choice(("flat", "flat", "gable")), roof_rise=rng.uniform(1.5, 5.0),
                   roof_material=roof_material)
-    if overhead is not None:
-        top = params["size"][2] + (params["roof_rise"] if params["roof"] == "gable" else 0.0)
-        spheres = zenith.box_spheres(spot, (w, d, top), params["yaw"], scene.desc["camera"]["z"])
-        if not overhead.admit(spheres):
-            return
+    if overhead is not None and not overhead.admit(zenith.building_spheres(params, scene.desc["camera"]["z"])):
+        return
     scene.add("building", "structure", material_name, **params)
 
 

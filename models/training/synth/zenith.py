@@ -87,6 +87,13 @@ def tree_spheres(element):
     return spheres
 
 
+def building_spheres(element, above):
+    """A building element's walls and roof (up to a gable's ridge) as spheres above `above`."""
+    w, d, h = element["size"]
+    top = h + (element["roof_rise"] if element["roof"] == "gable" else 0.0)
+    return box_spheres(element["centre"], (w, d, top), element["yaw"], above)
+
+
 def box_spheres(centre, size, yaw, above):
     """Points on the walls and roof of a box standing on z = 0, only those above height `above`."""
     (x, y), (w, d, h) = centre, size
