@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "../timed_session_runs.h"
 #include "inference/network_contract.h"
 #include "loaded_model.h"
 #include "tensorflow/c/c_api.h"
 
 namespace {
-
-void no_release(void*, size_t, void*) {}
 
 std::string models_folder() {
   const char* env = std::getenv("QUARROW_DEFAULT_MODELS");
@@ -40,19 +39,7 @@ void BM_DefaultModel(benchmark::State& state, const char* folder, const char* in
     state.SkipWithError("the model lacks the contract's input or output operation");
     return;
   }
-  for (auto _ : state) {
-    TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), data.data(),
-                                data.size() * sizeof(float), no_release, nullptr);
-    TF_Tensor* result = nullptr;
-    TF_SessionRun(m.session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status());
-    TF_DeleteTensor(t);
-    if (result == nullptr) {
-      state.SkipWithError(TF_Message(m.status()));
-      break;
-    }
-    benchmark::DoNotOptimize(TF_TensorData(result));
-    TF_DeleteTensor(result);
-  }
+  bench::time_session_runs(state, m, in, out, [&] { return bench::borrowed_floats(data, dims); });
 }
 
 BENCHMARK_CAPTURE(BM_DefaultModel, sky_segm_model, quarrow::kSkyModelFolder, quarrow::kSegmentationInputOperation)

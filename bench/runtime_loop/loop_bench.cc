@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../timed_session_runs.h"
 #include "../written_model.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
@@ -65,19 +66,11 @@ void run_loop(benchmark::State& state, bool with_list) {
   }
   TF_Output in{TF_GraphOperationByName(m.graph(), "serving_default_n"), 0};
   TF_Output out{TF_GraphOperationByName(m.graph(), "StatefulPartitionedCall"), 0};
-  for (auto _ : state) {
+  bench::time_session_runs(state, m, in, out, [n] {
     TF_Tensor* t = TF_AllocateTensor(TF_INT32, nullptr, 0, sizeof(int32_t));
     std::memcpy(TF_TensorData(t), &n, sizeof(n));
-    TF_Tensor* result = nullptr;
-    TF_SessionRun(m.session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status());
-    TF_DeleteTensor(t);
-    if (result == nullptr) {
-      state.SkipWithError(TF_Message(m.status()));
-      break;
-    }
-    benchmark::DoNotOptimize(TF_TensorData(result));
-    TF_DeleteTensor(result);
-  }
+    return t;
+  });
   state.counters["ns_per_iteration"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../timed_session_runs.h"
 #include "../written_model.h"
 #include "savedmodel_writer.h"
 #include "tensorflow/c/c_api.h"
@@ -17,8 +18,6 @@
 namespace {
 
 using Model = bench::WrittenModel;
-
-void no_release(void*, size_t, void*) {}
 
 // Feeds `input` with `dims` at "serving_default_<input>" and fetches
 // StatefulPartitionedCall:0, once per iteration.
@@ -30,20 +29,7 @@ void run_loop(benchmark::State& state, Model& m, const char* input, std::vector<
   }
   TF_Output in{TF_GraphOperationByName(m.graph(), input), 0};
   TF_Output out{TF_GraphOperationByName(m.graph(), "StatefulPartitionedCall"), 0};
-  for (auto _ : state) {
-    TF_Tensor* t = TF_NewTensor(TF_FLOAT, dims.data(), static_cast<int>(dims.size()), data.data(),
-                                data.size() * sizeof(float), no_release, nullptr);
-    TF_Tensor* result = nullptr;
-    TF_SessionRun(m.session(), nullptr, &in, &t, 1, &out, &result, 1, nullptr, 0, nullptr, m.status());
-    if (result == nullptr) {
-      state.SkipWithError(TF_Message(m.status()));
-      TF_DeleteTensor(t);
-      break;
-    }
-    benchmark::DoNotOptimize(TF_TensorData(result));
-    TF_DeleteTensor(result);
-    TF_DeleteTensor(t);
-  }
+  bench::time_session_runs(state, m, in, out, [&] { return bench::borrowed_floats(data, dims); });
 }
 
 void BM_AddChain(benchmark::State& state) {
