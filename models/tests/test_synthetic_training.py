@@ -243,6 +243,28 @@ class MeasureTest(unittest.TestCase):
                                               np.zeros((2, 2), np.uint8), 100.0), (0.0, 1.0))
         self.assertIsNone(measure.depth_errors(pred, truth, np.full((4, 4), labels.SKY, np.uint8), 100.0))
 
+    def test_height_blind_depth_scales_with_the_camera_height(self):
+        truth = np.array([[2.0, 50.0, np.inf]], np.float32)
+        label = np.zeros((1, 3), np.uint8)
+        label[0, 2] = labels.SKY
+        # A camera at 3.2 m taken for 1.6 m: everything half as far, AbsRel 0.5 below the cap.
+        blind = measure.height_blind(truth, 3.2)
+        np.testing.assert_allclose(blind[0, :2], [1.0, 25.0])
+        self.assertAlmostEqual(measure.depth_errors(blind, truth, label, 100.0)[0], 0.5, places=6)
+        # At the priors' own height the exact depth is exact.
+        self.assertEqual(measure.depth_errors(measure.height_blind(truth, 1.6), truth, label, 100.0), (0.0, 1.0))
+
+    def test_sample_reads_its_camera_height(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            write_sample(tmp)
+            self.assertIsNone(synthetic.Sample(tmp).camera_height)
+            with open(os.path.join(tmp, "sample.json")) as f:
+                meta = json.load(f)
+            meta["scene"] = {"camera": {"height": 2.25}}
+            with open(os.path.join(tmp, "sample.json"), "w") as f:
+                json.dump(meta, f)
+            self.assertEqual(synthetic.Sample(tmp).camera_height, 2.25)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -11,7 +11,9 @@
    with much), and the depth error of the scene kind's depth network over the
    pixels that are not sky: AbsRel = mean |d - d*| / d* and the share with
    max(d / d*, d* / d) < 1.25, both sides capped at 100 m outdoors and 30 m
-   indoors. Per scene kind and per setting.
+   indoors; beside it, the same AbsRel of the exact depth rescaled as if the
+   camera stood at the priors' 1.6 m (what a network right in every shape
+   scores when it cannot tell the camera height). Per scene kind and per setting.
 2. The eight real blender-data panoramas under every tone-mapping operator of
    photometric.py at exposures -1.5 .. +1.5 stops: the decision for each
    (courtyard, an open yard under a roof, counts as right either way).
@@ -26,6 +28,7 @@ import numpy as np
 import torch
 
 import evaluate
+import geometry
 import labels as lab
 import panoramas
 import photometric
@@ -56,6 +59,12 @@ def depth_errors(pred, truth, label, cap):
     t = np.clip(np.nan_to_num(truth[valid], posinf=cap), synthetic.NEAREST, cap)
     ratio = np.maximum(d / t, t / d)
     return float(np.mean(np.abs(d - t) / t)), float(np.mean(ratio < 1.25))
+
+
+def height_blind(truth, camera_height):
+    """The exact depth as a network that takes every camera for 1.6 m high would see it:
+    every distance scales with the camera height when nothing else in view gives the size."""
+    return truth * np.float32(geometry.CAMERA_HEIGHT / camera_height)
 
 
 class Tally:
@@ -94,10 +103,13 @@ def measure_synthetic(nets, samples):
         for name, pred, truth in (("sky", sky, truth_sky), ("ground", ground, truth_ground)):
             figures[name + "_and"] = int(np.count_nonzero(pred & truth))
             figures[name + "_or"] = int(np.count_nonzero(pred | truth))
-        errors = depth_errors(depth, s.depth, s.label,
-                              synthetic.OUTDOOR_CAP if s.outdoor else synthetic.INDOOR_CAP)
+        cap = synthetic.OUTDOOR_CAP if s.outdoor else synthetic.INDOOR_CAP
+        errors = depth_errors(depth, s.depth, s.label, cap)
         if errors:
             figures["absrel"], figures["delta"] = errors
+            if s.camera_height:
+                figures["absrel_blind"] = depth_errors(height_blind(s.depth, s.camera_height), s.depth,
+                                                       s.label, cap)[0]
         # Computed once per sample, counted in each group it belongs to.
         for key in ("all", s.kind, "%s/%s" % (s.kind, s.setting)):
             for name, value in figures.items():
@@ -110,18 +122,20 @@ def print_synthetic(groups):
     print("in/out: the decision (zenith sky ratio above 50 %) against the scene kind, and against the")
     print("decision of the exact sky label; label/kind: how often the exact label's decision is the kind")
     print("IoU: over all pixels of the set (per image, mean over images where the class occurs)")
-    print("%-16s %5s %13s %13s %8s %8s %8s %8s %8s" %
-          ("scenes", "n", "sky IoU", "ground IoU", "vs kind", "vs label", "lbl/kind", "AbsRel", "d<1.25"))
+    print("h-blind: AbsRel of the exact depth rescaled as if the camera stood 1.6 m high")
+    print("%-16s %5s %13s %13s %8s %8s %8s %8s %8s %8s" %
+          ("scenes", "n", "sky IoU", "ground IoU", "vs kind", "vs label", "lbl/kind", "AbsRel", "d<1.25",
+           "h-blind"))
     order = ["all", "outdoor", "indoor"] + sorted(k for k in groups if "/" in k)
     for key in order:
         if key not in groups:
             continue
         t = groups[key]
-        print("%-16s %5d %5.3f (%5.3f) %5.3f (%5.3f) %8.1f %8.1f %8.1f %8.3f %8.3f" %
+        print("%-16s %5d %5.3f (%5.3f) %5.3f (%5.3f) %8.1f %8.1f %8.1f %8.3f %8.3f %8.3f" %
               (key, t.count("n"), t.pooled_iou("sky"), t.mean("sky_iou"), t.pooled_iou("ground"),
                t.mean("ground_iou"), 100 * t.mean("decision"),
                100 * t.mean("decision_vs_label"), 100 * t.mean("label_decision"), t.mean("absrel"),
-               t.mean("delta")))
+               t.mean("delta"), t.mean("absrel_blind")))
 
 
 def measure_real(nets):

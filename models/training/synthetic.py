@@ -25,13 +25,15 @@ NEAREST = 0.3
 
 
 class Sample:
-    __slots__ = ("seed", "kind", "setting", "exposure", "hdr", "label", "depth")
+    __slots__ = ("seed", "kind", "setting", "exposure", "camera_height", "hdr", "label", "depth")
 
     def __init__(self, folder):
         with open(os.path.join(folder, "sample.json")) as f:
             meta = json.load(f)
         self.seed, self.kind, self.setting = meta["seed"], meta["kind"], meta.get("setting")
         self.exposure = float(meta["exposure"])
+        camera = meta.get("scene", {}).get("camera", {})
+        self.camera_height = float(camera["height"]) if "height" in camera else None
         hdr = cv2.imread(os.path.join(folder, meta.get("rgb", "rgb.exr")), cv2.IMREAD_UNCHANGED)
         if hdr is None:
             raise IOError("cannot read " + os.path.join(folder, "rgb.exr"))
