@@ -43,15 +43,19 @@ models: models-test models-render
 	$(MAKE) models-graphs
 	$(MAKE) models-measure
 
-# The four networks in two single-threaded processes of about equal length
-# (each network's result does not depend on which process fits it).
+# The four networks in two single-threaded processes at a time (each network's
+# result does not depend on which process fits it): sky beside ground, then the
+# two depth networks, which start from the fitted sky network.
 FIT = cd models/training && $(MODELS_PYTHON) train.py --synth $(abspath $(SYNTH_OUT))/train --count $(SYNTH_TRAIN) --out weights
+FIT_LOG = models/training/weights-fit
 models-fit:
-	@set -e; ( $(FIT) --only sky indoor_depth > weights-fit-a.log 2>&1 ) & a=$$!; \
-	( $(FIT) --only ground outdoor_depth > weights-fit-b.log 2>&1 ) & b=$$!; \
-	wait $$a || { tail models/training/weights-fit-a.log; exit 1; }; \
-	wait $$b || { tail models/training/weights-fit-b.log; exit 1; }; \
-	tail -n 3 models/training/weights-fit-a.log models/training/weights-fit-b.log
+	@set -e; for phase in "sky ground" "indoor_depth outdoor_depth"; do \
+		pids=""; for kind in $$phase; do \
+			( $(FIT) --only $$kind > weights-fit-$$kind.log 2>&1 ) & pids="$$pids $$!:$$kind"; \
+		done; \
+		for p in $$pids; do wait $${p%%:*} || { tail $(FIT_LOG)-$${p#*:}.log; exit 1; }; done; \
+	done; \
+	tail -n 2 $(FIT_LOG)-*.log
 
 # The unit tests of the Python code (tone curves, sample reader, losses, export, measures).
 models-test: models-setup

@@ -187,6 +187,48 @@ class FittingTest(unittest.TestCase):
         self.assertAlmostEqual(too_far, 1.0 + w * np.log(2.0) ** 2, places=4)
         self.assertAlmostEqual(too_near, 0.5 + w * np.log(2.0) ** 2, places=4)
 
+    def test_depth_networks_start_from_the_sky_body_at_their_prior(self):
+        torch.manual_seed(4)
+        with tempfile.TemporaryDirectory() as tmp:
+            with self.assertRaisesRegex(SystemExit, "no fitted sky network"):
+                train.load_fitted("sky", tmp)
+            train.export("sky", train.new_network("sky"), tmp)
+            sky = train.load_fitted("sky", tmp)
+        x = torch.randn(1, 3, 256, 32)
+        for kind, prior in (("indoor_depth", geometry.indoor_prior()), ("outdoor_depth", geometry.outdoor_prior())):
+            with self.subTest(kind=kind):
+                net = train.depth_start(kind, sky.body)
+                for layer in networks.Body.LAYERS[:-1]:
+                    self.assertTrue(torch.equal(getattr(net.body, layer).weight, getattr(sky.body, layer).weight))
+                self.assertEqual(float(net.body.head.weight.abs().sum()), 0.0)
+                with torch.no_grad():
+                    d = net(x)[0, 0].numpy()
+                np.testing.assert_allclose(d, np.broadcast_to(prior[:, None], d.shape), rtol=1e-6)
+                # Fitting moves the copy, not the sky network it came from.
+                net.body.e0.weight.data.add_(1.0)
+                self.assertFalse(torch.equal(net.body.e0.weight, sky.body.e0.weight))
+
+    def test_sky_calibration_takes_the_offset_of_best_iou_into_the_bias(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            write_sample(os.path.join(tmp, "000000"))
+            synth = synthetic.load_all(tmp)
+        net = train.new_network("sky")
+        torch.nn.init.zeros_(net.body.head.weight)
+        # Logits of -0.6 everywhere: no sky until the offset passes 0.6, then all sky, whose
+        # IoU against the top 100 rows of sky beats none; the first offset that gets there wins.
+        torch.nn.init.constant_(net.body.head.bias, -0.6)
+        train.calibrate_sky(net, synth)
+        self.assertAlmostEqual(float(net.body.head.bias), -0.6 + 0.75, places=6)
+        # A network already at its best keeps its bias.
+        torch.nn.init.constant_(net.body.head.bias, 2.5)
+        before = train.CALIBRATION_OFFSETS
+        try:
+            train.CALIBRATION_OFFSETS = np.array([-3.0, 0.0, 1.0])
+            train.calibrate_sky(net, synth)
+        finally:
+            train.CALIBRATION_OFFSETS = before
+        self.assertAlmostEqual(float(net.body.head.bias), 2.5, places=6)
+
     def test_channels_last_network_exports_the_same_bytes(self):
         torch.manual_seed(3)
         net = train.new_network("ground")

@@ -14,8 +14,10 @@ Every draw is a new rendition (photometric.augment: white balance, exposure
 +-2 stops, one of several tone curves, gamma, noise, greyscale, JPEG), then
 the program's preparation chain, a random roll (the panorama wraps), mirror
 and a window of CROP columns. Each network is fitted with Adam, one-cycle
-learning rate; the depth networks on the relative error of depth plus a
-little squared error of log depth, from their prior, the scene kind's
+learning rate; the sky network's decision offset is then calibrated on the
+training renders. The depth networks start from the fitted sky network's
+body with their output at the prior, and are fitted on the relative error
+of depth plus a little squared error of log depth, the scene kind's
 synthetic samples only. Weights are written as <name>.bin (float32
 little-endian, conv kernels HWIO) with <name>.json (tensor names, shapes and
 offsets; prior row profile; K) and <name>.pt for evaluation.
@@ -42,8 +44,15 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CROP = 256
 BATCH = 8
 REAL_SHARE = 0.2
-STEPS = {"sky": 3000, "ground": 2000, "indoor_depth": 1500, "outdoor_depth": 2500}
+STEPS = {"sky": 3000, "ground": 2000, "indoor_depth": 6000, "outdoor_depth": 6000}
 PEAK_LR = 3e-3
+# The depth networks start from the fitted sky network's body (its edges of sky,
+# walls and ground are the cues depth needs) and move more gently: from a fresh
+# body at the full rate, the relative error's large gradients on far misses
+# silenced most decoder channels (dead ReLUs) and left the network at its prior.
+DEPTH_PEAK_LR = 1e-3
+DEPTH_CLIP_NORM = 1.0
+DEPTH_START = "sky"
 DEPTH_LOG_WEIGHT = 0.1  # of the squared log error in the depth loss, beside the relative error
 MODEL_DIRS = {"sky": "sky_segm_model", "ground": "ground_segm_model",
               "indoor_depth": "indoor_depth_model", "outdoor_depth": "outdoor_depth_model"}
@@ -53,6 +62,12 @@ REAL_WEIGHT = {"forest": 4.0}
 # canopies are denser than real ones and their ceilings dimmer, so the first phase
 # alone misses real sky between leaves and takes bright real ceilings for sky.
 SKY_REFINE = {"steps": 800, "real_share": 0.5, "peak_lr": 1e-3}
+# Last step of the sky network: the logit offset (on this grid) with the best pooled
+# sky IoU over every CALIBRATION_EVERY-th training render under the demo tone curve
+# joins the head's bias. Cross-entropy at 0.5 leaves the decision short of sky at
+# soft edges, so the offset comes out positive.
+CALIBRATION_OFFSETS = np.arange(-1.0, 2.01, 0.25)
+CALIBRATION_EVERY = 4
 
 
 class RealPanoramas:
@@ -136,16 +151,21 @@ def depth_loss(net, x, log_target):
     return torch.expm1(err).abs().mean() + DEPTH_LOG_WEIGHT * (err * err).mean()
 
 
-def fit(kind, draws, seed, steps, net=None, peak_lr=PEAK_LR):
+def depth_start(kind, start_body):
+    """A depth network with `start_body`'s weights whose output begins at the prior."""
+    net = new_network(kind)
+    net.body.load_state_dict(start_body.state_dict())
+    torch.nn.init.zeros_(net.body.head.weight)
+    torch.nn.init.zeros_(net.body.head.bias)
+    return net
+
+
+def fit(kind, draws, seed, steps, net=None, peak_lr=PEAK_LR, clip_norm=None):
     """Fits `net` (a new network when None) for `steps` batches of `draws`."""
     torch.manual_seed(seed)
     rng = np.random.RandomState(seed)
     if net is None:
         net = new_network(kind)
-        if kind.endswith("depth"):
-            # Start from the prior: the body's last layer begins at zero.
-            torch.nn.init.zeros_(net.body.head.weight)
-            torch.nn.init.zeros_(net.body.head.bias)
     net = net.to(memory_format=torch.channels_last)
     opt = torch.optim.Adam(net.parameters(), lr=peak_lr)
     sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=peak_lr, total_steps=steps, pct_start=0.1)
@@ -159,11 +179,36 @@ def fit(kind, draws, seed, steps, net=None, peak_lr=PEAK_LR):
             loss = depth_loss(net, x, log_depth)
         opt.zero_grad()
         loss.backward()
+        if clip_norm:
+            torch.nn.utils.clip_grad_norm_(net.parameters(), clip_norm)
         opt.step()
         sched.step()
         running = loss.item() if step == 0 else 0.98 * running + 0.02 * loss.item()
         if step % 100 == 0 or step == steps - 1:
             print("%s step %d loss %.4f (%.0f s)" % (kind, step, running, time.time() - start), flush=True)
+    return net
+
+
+def calibrate_sky(net, synth):
+    """`net` with the offset of CALIBRATION_OFFSETS of best pooled IoU added to its head's bias."""
+    inter = np.zeros(len(CALIBRATION_OFFSETS))
+    union = np.zeros(len(CALIBRATION_OFFSETS))
+    net.eval()
+    for s in synth[::CALIBRATION_EVERY]:
+        x = panoramas.prepare(photometric.tone_map(s.hdr, "demo", s.exposure))
+        with torch.no_grad():
+            z = net.logits(torch.from_numpy(np.ascontiguousarray(x.transpose(2, 0, 1))[None]))[0, 0].numpy()
+        truth = s.label == lab.SKY
+        for i, offset in enumerate(CALIBRATION_OFFSETS):
+            pred = z > -offset
+            inter[i] += np.count_nonzero(pred & truth)
+            union[i] += np.count_nonzero(pred | truth)
+    iou = inter / np.maximum(union, 1)
+    best = int(np.argmax(iou))
+    print("sky calibration: " + " ".join("%+.2f:%.4f" % (o, v) for o, v in zip(CALIBRATION_OFFSETS, iou)) +
+          "; offset %+.2f" % CALIBRATION_OFFSETS[best], flush=True)
+    with torch.no_grad():
+        net.body.head.bias += float(CALIBRATION_OFFSETS[best])
     return net
 
 
@@ -193,6 +238,15 @@ def export(kind, net, out_dir):
     torch.save(net.state_dict(), base + ".pt")
 
 
+def load_fitted(kind, folder):
+    path = os.path.join(folder, MODEL_DIRS[kind] + ".pt")
+    if not os.path.isfile(path):
+        raise SystemExit("%s: no fitted %s network there (fit it first)" % (path, kind))
+    net = new_network(kind)
+    net.load_state_dict(torch.load(path))
+    return net
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description="Fit and export the four default networks.")
     ap.add_argument("--synth", required=True, help="folder of rendered synthetic samples")
@@ -215,13 +269,17 @@ def main(argv):
             continue
         scale = lambda n: max(1, int(round(n * args.steps_scale)))  # noqa: E731
         if kind == "sky" and args.sky_from:
-            net = new_network(kind)
-            net.load_state_dict(torch.load(os.path.join(args.sky_from, MODEL_DIRS[kind] + ".pt")))
+            net = load_fitted(kind, args.sky_from)
+        elif kind.endswith("depth"):
+            start = load_fitted(DEPTH_START, args.out).body
+            net = fit(kind, Draws(kind, synth, real), 1000 + i, scale(STEPS[kind]), depth_start(kind, start),
+                      DEPTH_PEAK_LR, DEPTH_CLIP_NORM)
         else:
             net = fit(kind, Draws(kind, synth, real), 1000 + i, scale(STEPS[kind]))
         if kind == "sky":
             refine = Draws(kind, synth, real, SKY_REFINE["real_share"])
             net = fit(kind, refine, 2000 + i, scale(SKY_REFINE["steps"]), net, SKY_REFINE["peak_lr"])
+            net = calibrate_sky(net, synth)
         export(kind, net, args.out)
 
 
