@@ -221,12 +221,7 @@ class FittingTest(unittest.TestCase):
         self.assertAlmostEqual(float(net.body.head.bias), -0.6 + 0.75, places=6)
         # A network already at its best keeps its bias.
         torch.nn.init.constant_(net.body.head.bias, 2.5)
-        before = train.CALIBRATION_OFFSETS
-        try:
-            train.CALIBRATION_OFFSETS = np.array([-3.0, 0.0, 1.0])
-            train.calibrate_sky(net, synth)
-        finally:
-            train.CALIBRATION_OFFSETS = before
+        train.calibrate_sky(net, synth, np.array([-3.0, 0.0, 1.0]))
         self.assertAlmostEqual(float(net.body.head.bias), 2.5, places=6)
 
     def test_channels_last_network_exports_the_same_bytes(self):

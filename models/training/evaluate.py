@@ -18,6 +18,7 @@ import torch
 
 import geometry
 import labels as lab
+import networks
 import panoramas
 import train
 
@@ -63,7 +64,7 @@ def main(argv):
           ("panorama", "set", "sky %", "scene", "sky IoU", "gnd IoU", "depth err", "prior err"))
     for name in panoramas.NAMES:
         bgr = panoramas.tone_map(panoramas.load_hdr(name))
-        x = torch.from_numpy(panoramas.prepare(bgr).transpose(2, 0, 1)[None].copy())
+        x = networks.image_batch(panoramas.prepare(bgr))
         label = cv2.imread(os.path.join(lab.LABEL_DIR, name + ".png"), cv2.IMREAD_GRAYSCALE)
         with torch.no_grad():
             sky = nets["sky"](x)[0, 0].numpy() > 0.5

@@ -30,6 +30,7 @@ import torch
 import evaluate
 import geometry
 import labels as lab
+import networks
 import panoramas
 import photometric
 import synthetic
@@ -41,7 +42,7 @@ EITHER_WAY = {"courtyard"}
 
 def run(nets, x_hwc, depth_kind=None):
     """Sky mask, ground mask, zenith sky ratio, and the depth of `depth_kind` (default: the decided kind)."""
-    x = torch.from_numpy(np.ascontiguousarray(x_hwc.transpose(2, 0, 1))[None])
+    x = networks.image_batch(x_hwc)
     with torch.no_grad():
         sky = nets["sky"](x)[0, 0].numpy() > 0.5
         ground = nets["ground"](x)[0, 0].numpy() > 0.5

@@ -30,6 +30,11 @@ DEC = [24, 16, 8]
 DEPTH_K = 0.98
 
 
+def image_batch(x_hwc):
+    """A batch of one for these networks: the prepared H x W x 3 image as a [1, 3, H, W] tensor."""
+    return torch.from_numpy(x_hwc.transpose(2, 0, 1)[None].copy())
+
+
 class Body(nn.Module):
     def __init__(self):
         super().__init__()

@@ -189,26 +189,26 @@ def fit(kind, draws, seed, steps, net=None, peak_lr=PEAK_LR, clip_norm=None):
     return net
 
 
-def calibrate_sky(net, synth):
-    """`net` with the offset of CALIBRATION_OFFSETS of best pooled IoU added to its head's bias."""
-    inter = np.zeros(len(CALIBRATION_OFFSETS))
-    union = np.zeros(len(CALIBRATION_OFFSETS))
+def calibrate_sky(net, synth, offsets=CALIBRATION_OFFSETS):
+    """`net` with the one of `offsets` of best pooled IoU added to its head's bias."""
+    inter = np.zeros(len(offsets))
+    union = np.zeros(len(offsets))
     net.eval()
     for s in synth[::CALIBRATION_EVERY]:
         x = panoramas.prepare(photometric.tone_map(s.hdr, "demo", s.exposure))
         with torch.no_grad():
-            z = net.logits(torch.from_numpy(np.ascontiguousarray(x.transpose(2, 0, 1))[None]))[0, 0].numpy()
+            z = net.logits(networks.image_batch(x))[0, 0].numpy()
         truth = s.label == lab.SKY
-        for i, offset in enumerate(CALIBRATION_OFFSETS):
+        for i, offset in enumerate(offsets):
             pred = z > -offset
             inter[i] += np.count_nonzero(pred & truth)
             union[i] += np.count_nonzero(pred | truth)
     iou = inter / np.maximum(union, 1)
     best = int(np.argmax(iou))
-    print("sky calibration: " + " ".join("%+.2f:%.4f" % (o, v) for o, v in zip(CALIBRATION_OFFSETS, iou)) +
-          "; offset %+.2f" % CALIBRATION_OFFSETS[best], flush=True)
+    print("sky calibration: " + " ".join("%+.2f:%.4f" % (o, v) for o, v in zip(offsets, iou)) +
+          "; offset %+.2f" % offsets[best], flush=True)
     with torch.no_grad():
-        net.body.head.bias += float(CALIBRATION_OFFSETS[best])
+        net.body.head.bias += float(offsets[best])
     return net
 
 
