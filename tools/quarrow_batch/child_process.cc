@@ -9,7 +9,36 @@
 #include <cstdlib>
 #include <cstring>
 
+extern char** environ;
+
 namespace quarrow::batch {
+
+std::vector<std::string> merged_environment(
+    char* const* base, const std::vector<std::pair<std::string, std::string>>& extra) {
+  std::vector<std::string> result;
+  auto position = [&](const std::string& name) {
+    for (std::size_t i = 0; i < result.size(); ++i) {
+      if (result[i].size() > name.size() && result[i][name.size()] == '=' &&
+          result[i].compare(0, name.size(), name) == 0) {
+        return i;
+      }
+    }
+    return result.size();
+  };
+  for (char* const* entry = base; entry != nullptr && *entry != nullptr; ++entry) {
+    result.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : extra) {
+    const std::size_t at = position(name);
+    std::string entry = name + "=" + value;
+    if (at < result.size()) {
+      result[at] = std::move(entry);
+    } else {
+      result.push_back(std::move(entry));
+    }
+  }
+  return result;
+}
 
 pid_t start_child(const ChildSpec& request, std::string& error) {
   std::vector<char*> argv;
@@ -18,6 +47,13 @@ pid_t start_child(const ChildSpec& request, std::string& error) {
     argv.push_back(const_cast<char*>(argument.c_str()));
   }
   argv.push_back(nullptr);
+  // Between fork and exec the child must not take locks or allocate (setenv
+  // there could wait forever on a lock another thread held at the fork), so
+  // its environment is built here.
+  std::vector<std::string> environment = merged_environment(environ, request.environment);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
   // Everything the child needs is opened before the fork, so that a failure
   // is reported here rather than as a mysterious exit code.
@@ -55,8 +91,7 @@ pid_t start_child(const ChildSpec& request, std::string& error) {
     if (out >= 0) ::dup2(out, 1);
     if (err >= 0) ::dup2(err, 2);
     if (!request.cpus.empty()) ::sched_setaffinity(0, sizeof cpus, &cpus);
-    for (const auto& [name, value] : request.environment) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execvp(request.program.c_str(), argv.data());
+    ::execvpe(request.program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   close_all();

@@ -12,13 +12,20 @@
 namespace quarrow::batch {
 
 struct ChildSpec {
-  std::string program;                 // run as given when it holds a '/', else looked up in PATH
+  std::string program;                 // run as given when it holds a '/', else looked up in
+                                       // this process's PATH
   std::vector<std::string> arguments;  // without argument 0
   std::string stdout_path;             // "" keeps the parent's stream
   std::string stderr_path;
   std::vector<int> cpus;               // CPU numbers to run on; empty: no restriction
   std::vector<std::pair<std::string, std::string>> environment;  // set on top of the parent's
 };
+
+// The environment `base` (a null-terminated "NAME=value" array, or null) with
+// each of `extra` set on top: an existing NAME is replaced in place, a new one
+// appended; when `extra` names a variable twice, the later value wins.
+std::vector<std::string> merged_environment(
+    char* const* base, const std::vector<std::pair<std::string, std::string>>& extra);
 
 // The child's pid, or -1 with `error` set when it could not be started. A
 // program that cannot be executed ends the child with 127.
