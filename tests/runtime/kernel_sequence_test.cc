@@ -3,6 +3,7 @@
 // ReverseV2.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -275,6 +276,69 @@ TEST(ReverseTest, RepeatedAxisStringsAndEmptyAxes) {
   range.attr("T", TF_INT32);
   EXPECT_EQ(testing::run_error(range, {make<int32_t>({3}, {1, 2, 3}), testing::ints({1})}).code(),
             TF_INVALID_ARGUMENT);
+}
+
+// out[i] = in[i with each listed axis counted from its end], by index arithmetic.
+template <typename T>
+std::vector<T> reversed_by_index(const std::vector<T>& in, const Shape& shape, const std::vector<int>& axes) {
+  std::vector<T> out(in.size());
+  std::vector<int64_t> index(shape.size(), 0);
+  for (size_t flat = 0; flat < in.size(); ++flat) {
+    int64_t rest = static_cast<int64_t>(flat), src = 0, stride = 1;
+    for (size_t d = shape.size(); d-- > 0;) {
+      index[d] = rest % shape[d];
+      rest /= shape[d];
+    }
+    for (size_t d = shape.size(); d-- > 0;) {
+      const bool flip = std::find(axes.begin(), axes.end(), static_cast<int>(d)) != axes.end();
+      src += (flip ? shape[d] - 1 - index[d] : index[d]) * stride;
+      stride *= shape[d];
+    }
+    out[flat] = in[static_cast<size_t>(src)];
+  }
+  return out;
+}
+
+template <typename T>
+void expect_reversals(TF_DataType dtype) {
+  const struct {
+    Shape shape;
+    std::vector<int> axes;
+  } cases[] = {
+      {{1, 5, 7, 3}, {2}},        // an image's width, channels inside
+      {{1, 5, 7, 1}, {2}},        // one channel: the width is innermost
+      {{3, 4, 2}, {1}},           // blocks of two, then of four
+      {{2, 3, 4}, {1}},
+      {{2, 3, 4, 5}, {1, 2}},     // adjacent axes: one merged reversal
+      {{2, 3, 4, 5}, {0, 3}},     // outermost and innermost
+      {{2, 3, 4, 5}, {0, 1, 2, 3}},
+      {{3, 1, 4}, {0, 2}},        // a unit axis between two flipped ones
+      {{3, 1, 4}, {1}},           // only a unit axis: a plain copy
+      {{6}, {0}},
+      {{4, 6}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<T> in(static_cast<size_t>(num_elements(c.shape)));
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<T>(i * 7 + 1);
+    std::vector<int32_t> axes(c.axes.begin(), c.axes.end());
+    Node node("ReverseV2");
+    node.attr("T", dtype);
+    const Tensor out = node.run1({make<T>(c.shape, in), make<int32_t>({static_cast<int64_t>(axes.size())}, axes)});
+    EXPECT_EQ(out.shape(), c.shape);
+    EXPECT_EQ(values<T>(out), reversed_by_index(in, c.shape, c.axes))
+        << shape_string(c.shape) << " axes " << ::testing::PrintToString(c.axes);
+  }
+}
+
+TEST(ReverseTest, EveryAxisSetAndElementSizeMatchesIndexArithmetic) {
+  expect_reversals<uint8_t>(TF_UINT8);
+  expect_reversals<int16_t>(TF_INT16);
+  expect_reversals<float>(TF_FLOAT);
+  expect_reversals<double>(TF_DOUBLE);
+  // An empty tensor stays empty.
+  Node empty("ReverseV2");
+  empty.attr("T", TF_FLOAT);
+  EXPECT_EQ(empty.run1({make<float>({2, 0, 3}, {}), testing::ints({1})}).shape(), (Shape{2, 0, 3}));
 }
 
 }  // namespace
