@@ -181,6 +181,17 @@ class NetworkTest(unittest.TestCase):
             self.assertEqual(tuple(y.shape), (1, 1, h, w))
             self.assertTrue(((y > 0) & (y < 1)).all())
 
+    def test_sky_mask_of_a_mirror_image_is_the_mirrored_mask(self):
+        net = networks.SkyNet().eval()
+        for h, w in ((256, 512), (37, 61)):
+            x = torch.randn(1, 3, h, w)
+            with torch.no_grad():
+                direct, of_mirror = net(x), net(torch.flip(x, [3]))
+                single = net.logits(x)
+            self.assertTrue(torch.equal(of_mirror, torch.flip(direct, [3])))
+            # The exported output is the mean of the two passes, not the single one fitting trains.
+            self.assertGreater(float((direct - torch.sigmoid(single)).abs().max()), 1e-4)
+
     def test_depth_is_bounded_around_prior(self):
         prior = geometry.indoor_prior()
         net = networks.DepthNet(prior).eval()

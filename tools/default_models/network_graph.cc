@@ -1,5 +1,6 @@
 #include "network_graph.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,9 @@ class GraphMaker {
     const qsm::Output bias = variable(layer + "/bias");
     qsm::Output y = b_.op("Conv2D", {x, kernel},
                           {{"strides", qsm::ints({1, 1, 1, 1})}, {"padding", qsm::str("SAME")}},
-                          layer + "/Conv2D");
-    y = b_.op("BiasAdd", {y, bias}, {}, layer + "/BiasAdd");
-    return relu ? b_.op("Relu", {y}, {}, layer + "/Relu") : y;
+                          scope_ + layer + "/Conv2D");
+    y = b_.op("BiasAdd", {y, bias}, {}, scope_ + layer + "/BiasAdd");
+    return relu ? b_.op("Relu", {y}, {}, scope_ + layer + "/Relu") : y;
   }
 
   qsm::Output pool(qsm::Output x) {
@@ -62,6 +63,18 @@ class GraphMaker {
                  {{"half_pixel_centers", qsm::boolean(true)}});
   }
 
+  // The mean of body(x) and of the body of x's mirror image mirrored back, so
+  // that the result of a mirrored image is exactly the mirrored result.
+  qsm::Output mirrored_body(qsm::Output x) {
+    const qsm::Output width_axis = b_.constant_ints({2});
+    const qsm::Output direct = body(x);
+    const qsm::Output mirrored = b_.op("ReverseV2", {x, width_axis});
+    scope_ = "mirror/";
+    const qsm::Output back = b_.op("ReverseV2", {body(mirrored), width_axis});
+    scope_.clear();
+    return b_.op("Mul", {b_.op("AddV2", {direct, back}), b_.constant(0.5f)});
+  }
+
   qsm::Output prior() {
     return b_.constant(qsm::TensorValue::floats(weights_.prior.shape, weights_.prior.values),
                        "prior");
@@ -70,17 +83,22 @@ class GraphMaker {
   const qtf::Status& status() const { return status_; }
 
  private:
+  // One read of each variable, shared by every pass of the body.
   qsm::Output variable(const std::string& name) {
+    const auto read = reads_.find(name);
+    if (read != reads_.end()) return read->second;
     const auto it = weights_.tensors.find(name);
     if (it == weights_.tensors.end()) {
       if (status_.is_ok()) status_ = qtf::invalid_argument("weights lack " + name);
       return qsm::Output();
     }
-    return b_.variable(name, it->second.shape, it->second.values);
+    return reads_[name] = b_.variable(name, it->second.shape, it->second.values);
   }
 
   const NetworkWeights& weights_;
   qsm::ModelBuilder& b_;
+  std::map<std::string, qsm::Output> reads_;
+  std::string scope_;  // prefix of the layer nodes' names ("mirror/" in the second pass)
   qtf::Status status_;
 };
 
@@ -95,7 +113,7 @@ qtf::Status build_network(const NetworkWeights& weights, qsm::ModelBuilder* buil
   GraphMaker g(weights, builder);
   if (weights.kind == "sky") {
     const qsm::Output x = b.input(kSegmentationInputName, TF_FLOAT, {1, -1, -1, kNetworkChannels});
-    b.output("output_0", b.op("Sigmoid", {g.body(x)}), {1, -1, -1, 1});
+    b.output("output_0", b.op("Sigmoid", {g.mirrored_body(x)}), {1, -1, -1, 1});
   } else if (weights.kind == "ground") {
     if (!prior_fits(weights)) return qtf::invalid_argument("ground prior must be [1,256,1,1]");
     const qsm::Output x = b.input(kSegmentationInputName, TF_FLOAT, {1, kRows, kCols, kNetworkChannels});
