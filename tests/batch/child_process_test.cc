@@ -50,13 +50,13 @@ class StartChild : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs `sh -c script` (looked up in PATH) and returns its exit code.
-  int run(const std::string& script, ChildSpec spec) {
-    spec.program = "sh";
-    spec.arguments = {"-c", script};
-    spec.stdout_path = (dir_ / "out").string();
-    spec.stderr_path = (dir_ / "err").string();
+  int run(const std::string& script, ChildRequest request) {
+    request.program = "sh";
+    request.arguments = {"-c", script};
+    request.stdout_path = (dir_ / "out").string();
+    request.stderr_path = (dir_ / "err").string();
     std::string error;
-    const pid_t pid = start_child(spec, error);
+    const pid_t pid = start_child(request, error);
     EXPECT_GT(pid, 0) << error;
     if (pid <= 0) return -1;
     const int status = wait_child(pid);
@@ -71,11 +71,11 @@ class StartChild : public ::testing::Test {
 TEST_F(StartChild, ChildSeesItsVariablesOnTopOfOursAndOursStayUnchanged) {
   ::setenv("QUARROW_CHILD_KEPT", "kept", 1);
   ::setenv("QUARROW_CHILD_REPLACED", "old", 1);
-  ChildSpec spec;
-  spec.environment = {{"QUARROW_CHILD_REPLACED", "new value"}, {"QUARROW_CHILD_ADDED", "a=b"}};
+  ChildRequest request;
+  request.environment = {{"QUARROW_CHILD_REPLACED", "new value"}, {"QUARROW_CHILD_ADDED", "a=b"}};
   EXPECT_EQ(run("printf '%s|%s|%s' \"$QUARROW_CHILD_KEPT\" \"$QUARROW_CHILD_REPLACED\" "
                 "\"$QUARROW_CHILD_ADDED\"",
-                spec),
+                request),
             0);
   EXPECT_EQ(out(), "kept|new value|a=b");
   EXPECT_STREQ(std::getenv("QUARROW_CHILD_REPLACED"), "old");
@@ -86,17 +86,17 @@ TEST_F(StartChild, ChildSeesItsVariablesOnTopOfOursAndOursStayUnchanged) {
 
 TEST_F(StartChild, RunsOnTheGivenCpuAndReadsNothingFromStandardInput) {
   const std::vector<int> cpus = allowed_cpus();
-  ChildSpec spec;
-  spec.cpus = {cpus.back()};
-  EXPECT_EQ(run("grep '^Cpus_allowed_list:' /proc/self/status | tr -d ' \\t'; cat", spec), 0);
+  ChildRequest request;
+  request.cpus = {cpus.back()};
+  EXPECT_EQ(run("grep '^Cpus_allowed_list:' /proc/self/status | tr -d ' \\t'; cat", request), 0);
   EXPECT_EQ(out(), "Cpus_allowed_list:" + std::to_string(cpus.back()) + "\n");
 }
 
 TEST_F(StartChild, ProgramThatCannotBeRunEndsWith127) {
-  ChildSpec spec;
-  spec.program = (dir_ / "no such program").string();
+  ChildRequest request;
+  request.program = (dir_ / "no such program").string();
   std::string error;
-  const pid_t pid = start_child(spec, error);
+  const pid_t pid = start_child(request, error);
   ASSERT_GT(pid, 0) << error;
   const int status = wait_child(pid);
   ASSERT_TRUE(WIFEXITED(status));
@@ -104,11 +104,11 @@ TEST_F(StartChild, ProgramThatCannotBeRunEndsWith127) {
 }
 
 TEST_F(StartChild, UnwritableOutputIsReportedBeforeAnyChildStarts) {
-  ChildSpec spec;
-  spec.program = "true";
-  spec.stdout_path = (dir_ / "missing folder" / "out").string();
+  ChildRequest request;
+  request.program = "true";
+  request.stdout_path = (dir_ / "missing folder" / "out").string();
   std::string error;
-  EXPECT_EQ(start_child(spec, error), -1);
+  EXPECT_EQ(start_child(request, error), -1);
   EXPECT_NE(error.find("missing folder"), std::string::npos) << error;
 }
 

@@ -40,7 +40,7 @@ std::vector<std::string> merged_environment(
   return result;
 }
 
-pid_t start_child(const ChildSpec& request, std::string& error) {
+pid_t start_child(const ChildRequest& request, std::string& error) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(request.program.c_str()));
   for (const std::string& argument : request.arguments) {

@@ -11,7 +11,7 @@
 
 namespace quarrow::batch {
 
-struct ChildSpec {
+struct ChildRequest {
   std::string program;                 // run as given when it holds a '/', else looked up in
                                        // this process's PATH
   std::vector<std::string> arguments;  // without argument 0
@@ -29,7 +29,7 @@ std::vector<std::string> merged_environment(
 
 // The child's pid, or -1 with `error` set when it could not be started. A
 // program that cannot be executed ends the child with 127.
-pid_t start_child(const ChildSpec& request, std::string& error);
+pid_t start_child(const ChildRequest& request, std::string& error);
 
 // Waits for `pid` (retrying on interruption) and returns its wait status.
 int wait_child(pid_t pid);

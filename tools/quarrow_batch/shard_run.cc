@@ -39,7 +39,7 @@ pid_t start_shard(const WorkLayout& layout, std::size_t shard, const ShardRunSpe
   }
   fs::create_directories(layout.logs(), code);
 
-  ChildSpec child;
+  ChildRequest child;
   child.program = request.quarrow;
   child.arguments = {request.model_folder, shard_folder};
   child.stdout_path = layout.shard_out_log(shard);
