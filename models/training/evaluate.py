@@ -38,9 +38,7 @@ def zenith_sky_ratio(mask):
 
 
 def load(kind, weights):
-    net = train.new_network(kind)
-    net.load_state_dict(torch.load(os.path.join(weights, train.MODEL_DIRS[kind] + ".pt")))
-    return net.eval()
+    return train.load_fitted(kind, weights).eval()
 
 
 def iou(a, b):

@@ -15,8 +15,9 @@ Every draw is a new rendition (photometric.augment: white balance, exposure
 the program's preparation chain, a random roll (the panorama wraps), mirror
 and a window of CROP columns. Each network is fitted with Adam, one-cycle
 learning rate; the sky network's decision offset is then calibrated on the
-training renders, on the mean of its view and its mirror view as it is exported. The depth networks start from the fitted sky network's
-body with their output at the prior, and are fitted on the relative error
+training renders, on the mean of its view and its mirror view as it is
+exported. The depth networks start from the fitted sky network's body with
+their output at the prior, and are fitted on the relative error
 of depth plus a little squared error of log depth, the scene kind's
 synthetic samples only. Weights are written as <name>.bin (float32
 little-endian, conv kernels HWIO) with <name>.json (tensor names, shapes and
@@ -64,8 +65,9 @@ REAL_WEIGHT = {"forest": 4.0}
 SKY_REFINE = {"steps": 800, "real_share": 0.5, "peak_lr": 1e-3}
 # Last step of the sky network: the logit offset (on this grid) with the best pooled
 # sky IoU over every CALIBRATION_EVERY-th training render under the demo tone curve
-# (the exported output: the mean of the view and its mirror) joins the head's bias. Cross-entropy at 0.5 leaves the decision short of sky at
-# soft edges, so the offset comes out positive.
+# (the exported output: the mean of the view and its mirror) joins the head's bias.
+# Cross-entropy at 0.5 leaves the decision short of sky at soft edges, so the
+# offset comes out positive.
 CALIBRATION_OFFSETS = np.arange(-1.0, 2.01, 0.25)
 CALIBRATION_EVERY = 4
 
